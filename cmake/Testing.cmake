@@ -1,0 +1,14 @@
+# harvesta_add_gtest(name SOURCES ... [LIBS ...]): one GoogleTest executable, its cases
+# discovered by ctest; under the win64 preset it is linked statically and run by Wine.
+include(GoogleTest)
+
+function(harvesta_add_gtest name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main GTest::gmock)
+  if(WIN32)
+    target_link_options(${name} PRIVATE -static)
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
+    PROPERTIES LABELS ${name})
+endfunction()

@@ -1,0 +1,1 @@
+int harvesta_placeholder(){return 0;}

@@ -1,0 +1,3 @@
+#include <gtest/gtest.h>
+int harvesta_placeholder();
+TEST(Smoke, Runs) { EXPECT_EQ(harvesta_placeholder(), 0); }
