@@ -1,0 +1,108 @@
+// The read path of a mounted partition: raw region, block index, stored block, decrypt,
+// decompress, zero blocks. One implementation for the kernel driver and the Linux tools.
+// Freestanding: the caller allocates every buffer once at mount and supplies file reads.
+#pragma once
+#include <stdint.h>
+
+#include "cipher.h"
+
+// Reads exactly what it can of length bytes at offset of the file in slot into buffer and sets
+// *bytesRead. Returns false when the slot has no open file or the read itself failed.
+struct FileSource {
+  bool (*ReadAt)(void* context, uint32_t slot, uint64_t offset, uint8_t* buffer, uint32_t length,
+                 uint32_t* bytesRead);
+  void* Context;
+};
+
+// Everything the read path needs to know about a partition (the values of a mount record).
+struct VirtualDiskLayout {
+  uint16_t FormatVersion;  // below 3: 12-byte index entries, else 30-byte entries
+  uint64_t DiskLength;
+  uint32_t SectorSize;     // bytes
+  uint32_t BlockCount;
+  uint32_t BlockSize;
+  uint32_t Compressed;     // nonzero: every stored block is compressed
+  uint64_t IndexOffset;    // of the block index, in the last file slot
+  uint64_t RawLength;
+  uint64_t RawOffset;
+  uint16_t CipherType;     // 0 none, 1 AES-128, 2 AES-192, 3 AES-256
+  uint8_t Key[32];
+  uint16_t FileCount;      // slots 0 .. FileCount - 1; the last holds the block index
+  uint16_t RawFileSlot;
+};
+
+// Block sizes above this are refused: a stored length has 24 bits and may reach twice the size.
+constexpr uint32_t kMaxBlockSize = 8u << 20;
+// Index entries read from the file at once, so that a block does not cost a file read.
+constexpr uint32_t kIndexBatchEntries = 128;
+constexpr uint32_t kMaxDecodedBlocks = 64;
+
+enum ReadStatus : int32_t {
+  kReadOk = 0,
+  kReadBadRequest = 1,  // outside the disk, or a layout the reader refuses
+  kReadFileFailed = 2,  // a file read failed or came back short
+  kReadDataError = 3,   // an index entry or stored block that is invalid or does not decode
+};
+
+// The decoded-block cache: block numbers of the buffers in the work area, least recently used
+// evicted first.
+struct DecodedBlockSlot {
+  uint32_t Block;
+  uint32_t Available;  // bytes of the block that decoded; the rest cannot be read
+  uint64_t LastUse;    // 0 = empty
+};
+
+struct BlockReader {
+  VirtualDiskLayout Layout;
+  FileSource Files;
+  CipherContext Cipher;
+  uint8_t* ReadBuffer;       // 2 x BlockSize: one stored block
+  uint8_t* IndexBuffer;      // kIndexBatchEntries index entries
+  uint8_t* DecodedBlocks;    // DecodedBlockCount x BlockSize
+  uint32_t DecodedBlockCount;
+  uint32_t IndexFirstBlock;  // first entry in IndexBuffer
+  uint32_t IndexEntries;     // 0 = IndexBuffer holds nothing
+  uint64_t UseCounter;
+  DecodedBlockSlot Slots[kMaxDecodedBlocks];
+};
+
+// One entry of the block index, checked against the layout.
+struct BlockLocation {
+  uint64_t FileOffset;
+  uint32_t StoredLength;  // 0: the block reads as zeros
+  uint32_t Slot;
+  uint8_t Method;
+};
+
+constexpr uint32_t kMaxIndexEntrySize = 30;
+// 12 bytes for format versions 0 to 2, 30 from version 3.
+uint32_t IndexEntrySize(const VirtualDiskLayout* layout);
+
+inline bool SumOverflows(uint64_t a, uint64_t b) { return a + b < a; }
+
+// True when the layout is one the reader can serve without overflow or out-of-range access:
+// block size 1 .. kMaxBlockSize, cipher type 0 .. 3, at least one file slot, the raw file slot
+// and the block index inside the slots, and every derived position representable.
+bool IsValidLayout(const VirtualDiskLayout* layout);
+
+// Bytes of work area InitBlockReader needs for decodedBlocks (1 .. kMaxDecodedBlocks) cached
+// blocks; 0 when the layout is invalid or the count out of range.
+uint64_t BlockReaderWorkSize(const VirtualDiskLayout* layout, uint32_t decodedBlocks);
+
+// Sets the reader up over the caller's work area (at least BlockReaderWorkSize bytes, which
+// the reader uses until it is dropped) and expands the key. Returns false and leaves the reader
+// unusable when the layout is invalid or the area too small.
+bool InitBlockReader(BlockReader* reader, const VirtualDiskLayout* layout, FileSource files,
+                     uint8_t* work, uint64_t workSize, uint32_t decodedBlocks);
+
+// Copies length bytes of the virtual disk at offset into destination. On failure the
+// destination may hold part of the data.
+ReadStatus ReadVirtualDisk(BlockReader* reader, uint64_t offset, uint32_t length,
+                           uint8_t* destination);
+
+// Block i's index entry, read through the reader's index batch.
+ReadStatus LocateBlock(BlockReader* reader, uint32_t block, BlockLocation* location);
+
+// Decodes block i into output (BlockSize bytes) without the cache, for callers that decode on
+// several threads with one reader each; *available is the number of bytes the block delivered.
+ReadStatus DecodeBlock(BlockReader* reader, uint32_t block, uint8_t* output, uint32_t* available);
