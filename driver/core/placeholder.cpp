@@ -1,1 +1,0 @@
-int harvesta_placeholder(){return 0;}
