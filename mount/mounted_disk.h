@@ -1,0 +1,74 @@
+// The partition a mount record describes, served from the image files it names (Linux): the
+// core read path, one reader per thread, a shared cache of decoded blocks and decode-ahead
+// on every core for sequential reads.
+#pragma once
+#include <condition_variable>
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include "block_reader.h"
+#include "mount_record.h"
+
+struct MountedDiskError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+struct MountedDiskOptions {
+  uint32_t DecodeThreads = 0;      // 0: one per core
+  uint32_t ReadAheadBlocks = 0;    // 0: twice the threads; decode-ahead off when threads are 1
+  uint64_t CacheBytes = 64u << 20;
+};
+
+class MountedDisk {
+ public:
+  // Parses the record and opens the files it names read-only. Throws MountedDiskError.
+  MountedDisk(const std::vector<uint8_t>& record, const MountedDiskOptions& options = {});
+  ~MountedDisk();
+  MountedDisk(const MountedDisk&) = delete;
+  MountedDisk& operator=(const MountedDisk&) = delete;
+
+  const VirtualDiskLayout& Layout() const { return layout_; }
+  uint64_t Size() const { return layout_.DiskLength; }
+
+  // Thread-safe. Same statuses as ReadVirtualDisk.
+  ReadStatus Read(uint64_t offset, uint32_t length, uint8_t* destination);
+  // Block i as decoded (BlockSize bytes at most) and where it is stored; for export and verify.
+  ReadStatus ReadBlock(uint32_t block, std::vector<uint8_t>& data, BlockLocation* location);
+
+ private:
+  struct Reader;
+  struct CachedBlock;
+
+  std::unique_ptr<Reader> TakeReader();
+  void GiveBack(std::unique_ptr<Reader> reader);
+  std::shared_ptr<CachedBlock> Block(uint32_t block);
+  void DecodeInto(CachedBlock& entry, uint32_t block);
+  void ScheduleAhead(uint32_t nextBlock);
+  void DecodeAheadLoop();
+
+  std::vector<uint8_t> record_;
+  VirtualDiskLayout layout_{};
+  std::vector<int> files_;  // by slot, -1 when the record names no file for it
+  MountedDiskOptions options_;
+  size_t cacheCapacity_ = 0;
+
+  std::mutex readersMutex_;
+  std::condition_variable readerReturned_;
+  std::vector<std::unique_ptr<Reader>> readers_;
+
+  std::mutex cacheMutex_;
+  std::condition_variable blockDecoded_;
+  std::unordered_map<uint32_t, std::shared_ptr<CachedBlock>> cache_;
+  std::list<uint32_t> recency_;  // most recent first
+  std::list<uint32_t> aheadQueue_;
+  uint32_t nextSequentialBlock_ = 0;  // a read from the start counts as sequential
+  bool stopping_ = false;
+  std::condition_variable aheadQueued_;
+  std::vector<std::thread> workers_;
+};

@@ -1,0 +1,238 @@
+#include "mounted_disk.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "mount_record_build.h"
+
+struct MountedDisk::Reader {
+  BlockReader State{};
+  std::vector<uint8_t> Work;
+};
+
+struct MountedDisk::CachedBlock {
+  std::vector<uint8_t> Data;
+  uint32_t Available = 0;
+  ReadStatus Status = kReadOk;
+  bool Ready = false;
+};
+
+namespace {
+
+bool PreadAll(void* context, uint32_t slot, uint64_t offset, uint8_t* buffer, uint32_t length,
+              uint32_t* bytesRead) {
+  const auto& files = *static_cast<const std::vector<int>*>(context);
+  *bytesRead = 0;
+  if (slot >= files.size() || files[slot] < 0) return false;
+  while (*bytesRead < length) {
+    ssize_t n = pread(files[slot], buffer + *bytesRead, length - *bytesRead,
+                      off_t(offset + *bytesRead));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) break;  // end of file: the caller sees a short read
+    *bytesRead += uint32_t(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+MountedDisk::MountedDisk(const std::vector<uint8_t>& record, const MountedDiskOptions& options)
+    : record_(record), options_(options) {
+  ParsedMountRecord parsed;
+  if (!ParseMountRecord(record_.data(), uint32_t(record_.size()), &parsed))
+    throw MountedDiskError("the mount record is not valid");
+  layout_ = parsed.Layout;
+  files_.assign(layout_.FileCount, -1);
+  MountFileCursor cursor = FirstMountFile(&parsed);
+  MountFileEntry entry;
+  while (NextMountFile(&cursor, &entry)) {
+    std::string path = Win32PathFromNtPath({entry.Path, entry.PathLength});
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+      std::string reason = std::strerror(errno);
+      for (int opened : files_) if (opened >= 0) close(opened);
+      throw MountedDiskError("cannot open " + path + ": " + reason);
+    }
+    if (files_[entry.Slot] >= 0) close(files_[entry.Slot]);
+    files_[entry.Slot] = fd;
+  }
+
+  uint32_t threads = options_.DecodeThreads;
+  if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
+  if (options_.ReadAheadBlocks == 0) options_.ReadAheadBlocks = threads > 1 ? 2 * threads : 0;
+  cacheCapacity_ = std::max<uint64_t>(16 + options_.ReadAheadBlocks,
+                                      options_.CacheBytes / layout_.BlockSize);
+
+  const uint64_t workSize = BlockReaderWorkSize(&layout_, 1);
+  // Enough readers for the decode threads and the callers' own threads.
+  for (uint32_t i = 0; i < threads + 8; ++i) {
+    auto reader = std::make_unique<Reader>();
+    reader->Work.resize(workSize);
+    InitBlockReader(&reader->State, &layout_, {PreadAll, &files_}, reader->Work.data(),
+                    reader->Work.size(), 1);
+    readers_.push_back(std::move(reader));
+  }
+  if (options_.ReadAheadBlocks > 0)
+    for (uint32_t i = 0; i < threads; ++i) workers_.emplace_back([this] { DecodeAheadLoop(); });
+}
+
+MountedDisk::~MountedDisk() {
+  {
+    std::lock_guard lock(cacheMutex_);
+    stopping_ = true;
+  }
+  aheadQueued_.notify_all();
+  for (std::thread& worker : workers_) worker.join();
+  for (int fd : files_) if (fd >= 0) close(fd);
+}
+
+std::unique_ptr<MountedDisk::Reader> MountedDisk::TakeReader() {
+  std::unique_lock lock(readersMutex_);
+  readerReturned_.wait(lock, [this] { return !readers_.empty(); });
+  std::unique_ptr<Reader> reader = std::move(readers_.back());
+  readers_.pop_back();
+  return reader;
+}
+
+void MountedDisk::GiveBack(std::unique_ptr<Reader> reader) {
+  {
+    std::lock_guard lock(readersMutex_);
+    readers_.push_back(std::move(reader));
+  }
+  readerReturned_.notify_one();
+}
+
+void MountedDisk::DecodeInto(CachedBlock& entry, uint32_t block) {
+  entry.Data.resize(layout_.BlockSize);
+  std::unique_ptr<Reader> reader = TakeReader();
+  entry.Status = DecodeBlock(&reader->State, block, entry.Data.data(), &entry.Available);
+  GiveBack(std::move(reader));
+}
+
+// The decoded block, decoding it here unless it is cached or another thread decodes it.
+std::shared_ptr<MountedDisk::CachedBlock> MountedDisk::Block(uint32_t block) {
+  std::unique_lock lock(cacheMutex_);
+  auto found = cache_.find(block);
+  if (found != cache_.end()) {
+    std::shared_ptr<CachedBlock> entry = found->second;
+    recency_.remove(block);
+    recency_.push_front(block);
+    blockDecoded_.wait(lock, [&] { return entry->Ready; });
+    return entry;
+  }
+  auto entry = std::make_shared<CachedBlock>();
+  cache_[block] = entry;
+  recency_.push_front(block);
+  while (cache_.size() > cacheCapacity_) {
+    cache_.erase(recency_.back());  // an entry still decoding lives on with its waiters
+    recency_.pop_back();
+  }
+  lock.unlock();
+  DecodeInto(*entry, block);
+  lock.lock();
+  entry->Ready = true;
+  if (entry->Status != kReadOk) {  // failures are not remembered: a later read tries again
+    auto again = cache_.find(block);
+    if (again != cache_.end() && again->second == entry) {
+      cache_.erase(again);
+      recency_.remove(block);
+    }
+  }
+  blockDecoded_.notify_all();
+  return entry;
+}
+
+void MountedDisk::ScheduleAhead(uint32_t nextBlock) {
+  if (options_.ReadAheadBlocks == 0) return;
+  {
+    std::lock_guard lock(cacheMutex_);
+    for (uint32_t i = 0; i < options_.ReadAheadBlocks; ++i) {
+      uint64_t block = uint64_t(nextBlock) + i;
+      if (block >= layout_.BlockCount) break;
+      if (cache_.count(uint32_t(block)) ||
+          std::find(aheadQueue_.begin(), aheadQueue_.end(), block) != aheadQueue_.end())
+        continue;
+      aheadQueue_.push_back(uint32_t(block));
+    }
+  }
+  aheadQueued_.notify_all();
+}
+
+void MountedDisk::DecodeAheadLoop() {
+  for (;;) {
+    uint32_t block;
+    {
+      std::unique_lock lock(cacheMutex_);
+      aheadQueued_.wait(lock, [this] { return stopping_ || !aheadQueue_.empty(); });
+      if (stopping_) return;
+      block = aheadQueue_.front();
+      aheadQueue_.pop_front();
+      if (cache_.count(block)) continue;
+    }
+    Block(block);
+  }
+}
+
+ReadStatus MountedDisk::Read(uint64_t offset, uint32_t length, uint8_t* destination) {
+  if (SumOverflows(offset, length) || offset + length > layout_.DiskLength) return kReadBadRequest;
+  if (offset < layout_.RawLength) {
+    uint32_t rawPart = uint32_t(std::min<uint64_t>(length, layout_.RawLength - offset));
+    std::unique_ptr<Reader> reader = TakeReader();
+    ReadStatus status = ReadVirtualDisk(&reader->State, offset, rawPart, destination);
+    GiveBack(std::move(reader));
+    if (status != kReadOk) return status;
+    offset += rawPart;
+    length -= rawPart;
+    destination += rawPart;
+  }
+  if (length == 0) return kReadOk;
+
+  const uint64_t relative = offset - layout_.RawLength;
+  const uint64_t first = relative / layout_.BlockSize;
+  const uint64_t last = (relative + length - 1) / layout_.BlockSize;
+  if (last >= layout_.BlockCount) return kReadBadRequest;
+  bool sequential;
+  {
+    std::lock_guard lock(cacheMutex_);
+    sequential = first == nextSequentialBlock_ || first + 1 == nextSequentialBlock_;
+    nextSequentialBlock_ = uint32_t(last + 1);
+  }
+  if (sequential) ScheduleAhead(uint32_t(last + 1));
+  uint32_t from = uint32_t(relative - first * layout_.BlockSize);
+  uint32_t done = 0;
+  for (uint64_t block = first; block <= last; ++block) {
+    std::shared_ptr<CachedBlock> entry = Block(uint32_t(block));
+    if (entry->Status != kReadOk) return entry->Status;
+    uint32_t count = std::min(layout_.BlockSize - from, length - done);
+    if (from + count > entry->Available) return kReadDataError;  // the block came up short
+    std::memcpy(destination + done, entry->Data.data() + from, count);
+    done += count;
+    from = 0;
+  }
+  return kReadOk;
+}
+
+ReadStatus MountedDisk::ReadBlock(uint32_t block, std::vector<uint8_t>& data,
+                                  BlockLocation* location) {
+  std::unique_ptr<Reader> reader = TakeReader();
+  ReadStatus status = LocateBlock(&reader->State, block, location);
+  GiveBack(std::move(reader));
+  if (status != kReadOk) return status;
+  bool sequential;
+  {
+    std::lock_guard lock(cacheMutex_);
+    sequential = block == nextSequentialBlock_;
+    nextSequentialBlock_ = block + 1;
+  }
+  if (sequential) ScheduleAhead(block + 1);
+  std::shared_ptr<CachedBlock> entry = Block(block);
+  if (entry->Status != kReadOk) return entry->Status;
+  data.assign(entry->Data.begin(), entry->Data.begin() + entry->Available);
+  return kReadOk;
+}

@@ -1,0 +1,185 @@
+#include "mount_record.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "mount_record_build.h"
+
+namespace {
+
+MountValues SampleValues() {
+  MountValues values;
+  values.FormatVersion = 6;
+  values.DiskLength = 64ull << 20;
+  values.SectorSizeUnits = 1;
+  values.BlockCount = 1000;
+  values.BlockSize = 65536;
+  values.Compressed = 2;
+  values.IndexOffset = 0x123456789;
+  values.RawRegionLength = 32768;
+  values.RawRegionOffset = 4096;
+  values.RawRegionFile = 1;
+  values.FileCount = 3;
+  values.Files = {{0, "C:\\Backups\\set-00.qvimg"},
+                  {1, "\\\\server\\share\\set-01.qvimg"},
+                  {2, "/srv/images/set-02.qvimg"}};
+  values.Key = MakeKeyField(1, 1, "a 20-character text");
+  return values;
+}
+
+std::vector<uint8_t> Build(const MountValues& values) {
+  std::string error;
+  auto record = BuildMountRecord(values, &error);
+  EXPECT_TRUE(record.has_value()) << error;
+  return record.value_or(std::vector<uint8_t>{});
+}
+
+std::vector<MountFileEntry> Entries(const ParsedMountRecord& parsed) {
+  std::vector<MountFileEntry> entries;
+  MountFileCursor cursor = FirstMountFile(&parsed);
+  MountFileEntry entry;
+  while (NextMountFile(&cursor, &entry)) entries.push_back(entry);
+  return entries;
+}
+
+template <size_t N>
+std::string Bytes(const char (&text)[N]) {
+  return std::string(text, N - 1);
+}
+
+TEST(MountRecordBuild, FieldsLandAtTheirOffsets) {
+  std::vector<uint8_t> record = Build(SampleValues());
+  auto at = [&](size_t offset, int width) {
+    uint64_t value = 0;
+    for (int i = width; i-- > 0;) value = value << 8 | record[offset + i];
+    return value;
+  };
+  EXPECT_EQ(at(0, 2), 6u);
+  EXPECT_EQ(at(2, 8), 64ull << 20);
+  EXPECT_EQ(at(10, 1), 1u);
+  EXPECT_EQ(at(11, 4), 1000u);
+  EXPECT_EQ(at(15, 4), 65536u);
+  EXPECT_EQ(at(19, 4), 2u);
+  EXPECT_EQ(at(23, 8), 0x123456789u);
+  EXPECT_EQ(at(31, 8), 32768u);
+  EXPECT_EQ(at(39, 8), 4096u);
+  // AES-128: the first 8 password bytes, then zeros.
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(&record[47]), 8), "a 20-cha");
+  EXPECT_EQ(std::vector<uint8_t>(record.begin() + 55, record.begin() + 79), std::vector<uint8_t>(24, 0));
+  EXPECT_EQ(at(79, 2), 1u);
+  EXPECT_EQ(at(81, 2), record.size() - 89);
+  EXPECT_EQ(at(83, 2), 3u);
+  EXPECT_EQ(at(85, 2), 3u);
+  EXPECT_EQ(at(87, 2), 1u);
+  const std::string list(record.begin() + 89, record.end());
+  EXPECT_EQ(list, Bytes("\\??\\C:\\Backups\\set-00.qvimg\0\0\0") +
+                      Bytes("\\??\\UNC\\server\\share\\set-01.qvimg\0\1\0") +
+                      Bytes("\\??\\/srv/images/set-02.qvimg\0\2\0"));
+}
+
+TEST(MountRecordBuild, ParsedRecordGivesBackTheValues) {
+  std::vector<uint8_t> record = Build(SampleValues());
+  ParsedMountRecord parsed;
+  ASSERT_TRUE(ParseMountRecord(record.data(), uint32_t(record.size()), &parsed));
+  EXPECT_EQ(parsed.Layout.SectorSize, 512u);
+  EXPECT_EQ(parsed.Layout.BlockSize, 65536u);
+  EXPECT_EQ(parsed.Layout.FileCount, 3u);
+  EXPECT_EQ(parsed.Layout.RawFileSlot, 1u);
+  EXPECT_EQ(parsed.Layout.CipherType, 1u);
+  std::vector<MountFileEntry> entries = Entries(parsed);
+  ASSERT_EQ(entries.size(), 3u);
+  EXPECT_EQ(std::string(entries[1].Path, entries[1].PathLength), "\\??\\UNC\\server\\share\\set-01.qvimg");
+  EXPECT_EQ(entries[2].Slot, 2u);
+  EXPECT_EQ(Win32PathFromNtPath({entries[1].Path, entries[1].PathLength}), "\\\\server\\share\\set-01.qvimg");
+  EXPECT_EQ(Win32PathFromNtPath({entries[2].Path, entries[2].PathLength}), "/srv/images/set-02.qvimg");
+
+  uint8_t reply[kMountQueryReplySize];
+  FillMountQueryReply(&parsed.Layout, reply);
+  EXPECT_EQ(0, std::memcmp(reply, record.data(), 47));
+  EXPECT_EQ(0, std::memcmp(reply + 79, record.data() + 79, 2));
+  EXPECT_EQ(std::vector<uint8_t>(reply + 47, reply + 79), std::vector<uint8_t>(32, 0));
+}
+
+TEST(MountRecordBuild, OneFileImage) {
+  MountValues values = SampleValues();
+  values.FileCount = 1;
+  values.RawRegionFile = 0;
+  values.Files = {{0, "/x/one.qvimg"}};
+  values.Key = {};
+  std::vector<uint8_t> record = Build(values);
+  ParsedMountRecord parsed;
+  ASSERT_TRUE(ParseMountRecord(record.data(), uint32_t(record.size()), &parsed));
+  EXPECT_EQ(parsed.Layout.FileCount, 1u);
+  EXPECT_EQ(Entries(parsed).size(), 1u);
+  EXPECT_EQ(parsed.Layout.CipherType, 0u);
+}
+
+TEST(MountRecordBuild, ValuesThatCannotBeSentAreRefused) {
+  struct Case {
+    const char* Name;
+    void (*Change)(MountValues&);
+  } cases[] = {
+      {"missing file", [](MountValues& v) { v.Files[1].Path.clear(); }},
+      {"file beyond catalogue", [](MountValues& v) { v.Files[2].Number = 3; }},
+      {"block size 0", [](MountValues& v) { v.BlockSize = 0; }},
+      {"sector size too large", [](MountValues& v) { v.SectorSizeUnits = 256; }},
+      {"file count 65536", [](MountValues& v) { v.FileCount = 65536; }},
+      {"raw file beyond catalogue", [](MountValues& v) { v.RawRegionFile = 3; }},
+      {"paths too long", [](MountValues& v) { v.Files[0].Path = std::string(70000, 'a'); }},
+  };
+  for (const Case& c : cases) {
+    MountValues values = SampleValues();
+    c.Change(values);
+    std::string error;
+    EXPECT_FALSE(BuildMountRecord(values, &error).has_value()) << c.Name;
+    EXPECT_FALSE(error.empty()) << c.Name;
+  }
+}
+
+void Put16(std::vector<uint8_t>& record, size_t at, uint16_t value) {
+  record[at] = uint8_t(value);
+  record[at + 1] = uint8_t(value >> 8);
+}
+
+TEST(MountRecordParse, MalformedRecordsAreRefused) {
+  const std::vector<uint8_t> good = Build(SampleValues());
+  struct Case {
+    const char* Name;
+    void (*Change)(std::vector<uint8_t>&);
+  } cases[] = {
+      {"fixed part only", [](std::vector<uint8_t>& r) { r.resize(89); Put16(r, 81, 0); }},
+      {"cut inside the fixed part", [](std::vector<uint8_t>& r) { r.resize(50); }},
+      {"file list beyond the input", [](std::vector<uint8_t>& r) { r.pop_back(); }},
+      {"bytes after the last entry", [](std::vector<uint8_t>& r) {
+         r.push_back('x'); Put16(r, 81, uint16_t(r.size() - 89)); }},
+      {"more entries than listed", [](std::vector<uint8_t>& r) { Put16(r, 83, 4); }},
+      {"no entries", [](std::vector<uint8_t>& r) { Put16(r, 83, 0); }},
+      {"path without NUL", [](std::vector<uint8_t>& r) {
+         for (size_t i = 89; i < r.size(); ++i) if (r[i] == 0) r[i] = 'x'; }},
+      {"empty path", [](std::vector<uint8_t>& r) {
+         r.resize(89); r.insert(r.end(), {0, 0, 0}); Put16(r, 81, 3); Put16(r, 83, 1); }},
+      {"slot at slot count", [](std::vector<uint8_t>& r) { Put16(r, r.size() - 2, 3); }},
+      {"block size 0", [](std::vector<uint8_t>& r) { std::memset(&r[15], 0, 4); }},
+      {"cipher type 4", [](std::vector<uint8_t>& r) { Put16(r, 79, 4); }},
+      {"no file slots", [](std::vector<uint8_t>& r) { Put16(r, 85, 0); }},
+      {"raw slot beyond slots", [](std::vector<uint8_t>& r) { Put16(r, 87, 3); }},
+      {"index offset overflows", [](std::vector<uint8_t>& r) { std::memset(&r[23], 0xFF, 8); }},
+  };
+  ParsedMountRecord parsed;
+  ASSERT_TRUE(ParseMountRecord(good.data(), uint32_t(good.size()), &parsed));
+  for (const Case& c : cases) {
+    std::vector<uint8_t> record = good;
+    c.Change(record);
+    EXPECT_FALSE(ParseMountRecord(record.data(), uint32_t(record.size()), &parsed)) << c.Name;
+  }
+  // Every truncation of a good record is refused, and none reads past what it was given.
+  for (size_t size = 0; size < good.size(); ++size) {
+    std::vector<uint8_t> cut(good.begin(), good.begin() + size);
+    EXPECT_FALSE(ParseMountRecord(cut.data(), uint32_t(cut.size()), &parsed)) << size;
+  }
+}
+
+}  // namespace
