@@ -104,15 +104,18 @@ void CImageFile::Serialize(CStdArchive& archive) {
   BackupTime = backupTime;
   ReadBytes(archive, PasswordDigest);
   archive >> CatalogueFlag;
-  if (!CatalogueFlag) return;
-
-  int32_t diskCount = 0;
-  archive >> diskCount;
-  if (diskCount < 0 || diskCount > kMaxDisks) throw kFileError;
-  for (int32_t i = 0; i < diskCount; ++i) {
-    Disks.push_back(std::make_unique<ImageDisk>());
-    ReadDisk(archive, *Disks.back());
+  if (CatalogueFlag) {
+    int32_t diskCount = 0;
+    archive >> diskCount;
+    if (diskCount < 0 || diskCount > kMaxDisks) throw kFileError;
+    for (int32_t i = 0; i < diskCount; ++i) {
+      Disks.push_back(std::make_unique<ImageDisk>());
+      ReadDisk(archive, *Disks.back());
+    }
   }
+  // Fields 25 to 27 are the trailer's head: a catalogue that ran into them was cut short.
+  if (archive.GetPosition() > archive.FileSize() - static_cast<int64_t>(kTrailerSize))
+    throw kInvalidFile;
 }
 
 void CImageFile::ReadFileBackupBlock(CStdArchive& archive) {

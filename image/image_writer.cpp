@@ -97,6 +97,9 @@ class SetWriter {
                       std::vector<BlockEntry>& index);
   BlockEntry StoreBlock(std::vector<uint8_t>& block, uint32_t blockNumber);
   std::string PathOf(uint16_t fileNumber) const;
+  uint16_t CurrentNumber() const {
+    return static_cast<uint16_t>(options_.FirstFileNumber + paths_.size() - 1);
+  }
   void OpenNextFile();
   void SplitIfFull();
   void WriteBytes(const void* data, size_t length);
@@ -173,16 +176,13 @@ std::string SetWriter::PathOf(uint16_t fileNumber) const {
 }
 
 void SetWriter::OpenNextFile() {
-  Check(paths_.size() < 0xFFFF, "too many files");
-  paths_.push_back(PathOf(static_cast<uint16_t>(paths_.size())));
+  Check(options_.FirstFileNumber + paths_.size() < 0xFFFF, "too many files");
+  paths_.push_back(PathOf(static_cast<uint16_t>(options_.FirstFileNumber + paths_.size())));
   out_ = OpenFileForWriting(paths_.back());
   Check(out_ != nullptr, "cannot create " + paths_.back());
   position_ = 0;
 }
 
-uint16_t CurrentNumber(const std::vector<std::string>& paths) {
-  return static_cast<uint16_t>(paths.size() - 1);
-}
 
 // Stored data goes to a new file once the current one has reached the split size.
 void SetWriter::SplitIfFull() {
@@ -197,7 +197,7 @@ void SetWriter::WriteBytes(const void* data, size_t length) {
 }
 
 void SetWriter::FinishFile(bool withCatalogue) {
-  image_.FileNumber = CurrentNumber(paths_);
+  image_.FileNumber = CurrentNumber();
   image_.CatalogueFlag = withCatalogue ? 1 : 0;
   image_.CatalogueOffset = position_;
   std::vector<std::vector<BlockEntry>> none;
@@ -218,7 +218,7 @@ void SetWriter::FinishFile(bool withCatalogue) {
 BlockEntry SetWriter::StoreBlock(std::vector<uint8_t>& block, uint32_t blockNumber) {
   BlockEntry entry;
   entry.BlockDigest = Md5(block.data(), block.size());
-  entry.FileNumber = CurrentNumber(paths_);
+  entry.FileNumber = CurrentNumber();
   if (std::all_of(block.begin(), block.end(), [](uint8_t b) { return b == 0; }))
     return entry;  // stored length 0: reads as zeros
 
@@ -288,9 +288,9 @@ void SetWriter::WritePartition(const WriterPartition& spec, ImagePartition& part
   blocks.RawRegionDigest = Md5(raw.data(), raw.size());
   if (rawLength) {
     SplitIfFull();
-    usedFiles.insert(CurrentNumber(paths_));
+    usedFiles.insert(CurrentNumber());
   }
-  blocks.RawRegionFile = CurrentNumber(paths_);
+  blocks.RawRegionFile = CurrentNumber();
   blocks.RawRegionOffset = position_;
   WriteBytes(raw.data(), raw.size());
 

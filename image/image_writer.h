@@ -51,6 +51,7 @@ struct ImageWriterOptions {
   uint64_t SplitSize = 0;    // start a new file once stored data reaches this; 0: one file
   ImageId Id{};              // all zero: random
   uint16_t BackupNumber = 0;
+  uint16_t FirstFileNumber = 0;  // above 0 for a later backup run that extends a set
   uint32_t BackupTime = 0;   // 0: now
   bool FullCopy = false;
   std::vector<WriterDisk> Disks;

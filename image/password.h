@@ -26,3 +26,7 @@ int32_t CipherKeyBits(uint16_t cipherType);
 // UTF-8 text to Windows-1252 bytes, the form images hold passwords in; nullopt when the text
 // is not valid UTF-8 or holds a character that code page lacks.
 std::optional<std::string> Utf8ToWindows1252(std::string_view utf8);
+
+// Windows-1252 bytes to UTF-8, for showing stored texts; the five bytes the code page leaves
+// undefined become U+FFFD.
+std::string Windows1252ToUtf8(std::string_view bytes);

@@ -49,3 +49,23 @@ std::optional<std::string> Utf8ToWindows1252(std::string_view utf8) {
   }
   return bytes;
 }
+
+std::string Windows1252ToUtf8(std::string_view bytes) {
+  std::string text;
+  for (char c : bytes) {
+    auto byte = static_cast<uint8_t>(c);
+    uint32_t codePoint = byte;
+    if (byte >= 0x80 && byte < 0xA0) codePoint = kHighControls[byte - 0x80] ? kHighControls[byte - 0x80] : 0xFFFD;
+    if (codePoint < 0x80) {
+      text += static_cast<char>(codePoint);
+    } else if (codePoint < 0x800) {
+      text += static_cast<char>(0xC0 | codePoint >> 6);
+      text += static_cast<char>(0x80 | (codePoint & 0x3F));
+    } else {
+      text += static_cast<char>(0xE0 | codePoint >> 12);
+      text += static_cast<char>(0x80 | (codePoint >> 6 & 0x3F));
+      text += static_cast<char>(0x80 | (codePoint & 0x3F));
+    }
+  }
+  return text;
+}

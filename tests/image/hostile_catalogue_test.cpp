@@ -1,0 +1,170 @@
+// Damaged and hostile catalogues end in the system's messages, without crashing and without
+// allocating or looping over what a count claims but the file cannot hold.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+
+#include "catalogue_store.h"
+#include "image_fixtures.h"
+
+namespace {
+constexpr uint32_t kMarker = 0xA5C3E1F7;
+
+// One disk with one partition whose uninterpreted fields carry markers, so a test can find
+// the count that follows each.
+std::unique_ptr<CImageFile> MarkedImage() {
+  auto image = std::make_unique<CImageFile>();
+  image->CatalogueFlag = 1;
+  auto disk = std::make_unique<ImageDisk>();
+  disk->Value = kMarker;  // followed by the extended boot record and partition counts
+  auto partition = std::make_unique<ImagePartition>();
+  partition->Volume.Counts[7] = kMarker + 1;  // followed by the file reference count
+  partition->Blocks.Value = kMarker + 2;      // followed by the digest, then the block count
+  partition->Volume.FileRefs = {{0, "", 0}};
+  disk->Partitions.push_back(std::move(partition));
+  image->Disks.push_back(std::move(disk));
+  return image;
+}
+
+std::vector<uint8_t> FileOf(const CImageFile& image, size_t indexEntries = 0) {
+  std::vector<std::vector<BlockEntry>> indexes;
+  for (const auto& disk : image.Disks)
+    for (size_t i = 0; i < disk->Partitions.size(); ++i) indexes.emplace_back(indexEntries);
+  std::vector<uint8_t> bytes = StoreCatalogue(image, indexes, CatalogueForm::File);
+  bytes.insert(bytes.end(), 16, 0);  // digest: never checked
+  return bytes;
+}
+
+size_t After(const std::vector<uint8_t>& bytes, uint32_t marker) {
+  uint8_t pattern[4];
+  for (int i = 0; i < 4; ++i) pattern[i] = static_cast<uint8_t>(marker >> (8 * i));
+  auto found = std::search(bytes.begin(), bytes.end(), pattern, pattern + 4);
+  EXPECT_NE(found, bytes.end());
+  return static_cast<size_t>(found - bytes.begin()) + 4;
+}
+
+void Put32(std::vector<uint8_t>& bytes, size_t at, uint32_t value) {
+  for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+class HostileCatalogue : public ::testing::Test {
+ protected:
+  // The message loading bytes throws, or "" when it loads.
+  std::string Load(const std::vector<uint8_t>& bytes) {
+    std::string path = folder_.File("hostile.qvimg");
+    WriteWholeFile(path, bytes);
+    try {
+      LoadImageFile(path);
+    } catch (const char* message) {
+      return message;
+    }
+    return "";
+  }
+  TempFolder folder_;
+};
+
+TEST_F(HostileCatalogue, TheMarkedImageItselfLoads) { EXPECT_EQ(Load(FileOf(*MarkedImage(), 3)), ""); }
+
+TEST_F(HostileCatalogue, TrailerFaultsAreRejectedBeforeTheCatalogue) {
+  std::vector<uint8_t> good = FileOf(*MarkedImage());
+  size_t end = good.size();
+  struct Case {
+    const char* Name;
+    std::function<void(std::vector<uint8_t>&)> Damage;
+    const char* Message;
+  } cases[] = {
+      {"magic lacks its zero", [&](auto& b) { b[end - 40 + 21] = '_'; }, "Invalid File"},
+      {"version 7", [&](auto& b) { b[end - 18] = 7; }, "File is from a more recent version of Quillon"},
+      {"catalogue offset past the trailer", [&](auto& b) { Put32(b, end - 48, static_cast<uint32_t>(end - 47)); }, "Invalid File"},
+      {"catalogue offset 2^63", [&](auto& b) { b[end - 41] = 0x80; }, "Invalid File"},
+      {"shorter than a trailer", [&](auto& b) { b.erase(b.begin(), b.end() - 47); }, "Invalid File"},
+      {"empty", [&](auto& b) { b.clear(); }, "Invalid File"},
+  };
+  for (const Case& c : cases) {
+    std::vector<uint8_t> bytes = good;
+    c.Damage(bytes);
+    EXPECT_EQ(Load(bytes), c.Message) << c.Name;
+  }
+}
+
+TEST_F(HostileCatalogue, CountsBeyondTheFileAreRefused) {
+  std::vector<uint8_t> good = FileOf(*MarkedImage());
+  size_t extendedBootRecords = After(good, kMarker);
+  size_t partitions = extendedBootRecords + 4;
+  size_t fileRefs = After(good, kMarker + 1);
+  size_t blocks = After(good, kMarker + 2) + 16;
+  struct Case {
+    const char* Name;
+    size_t At;
+    uint32_t Value;
+    const char* Message;
+  } cases[] = {
+      {"extended boot records", extendedBootRecords, 0x7FFFFFFF, "Invalid File"},
+      {"negative extended boot records", extendedBootRecords, 0xFFFFFFFF, "Invalid File"},
+      {"partitions", partitions, 0x7FFFFFFF, "Invalid File"},
+      {"two partitions in room for one", partitions, 2, "Invalid File"},
+      {"file references", fileRefs, 0x7FFFFFFF, "Invalid File"},
+      {"blocks", blocks, 0xFFFFFFFF, "Invalid File"},
+      {"one block more than the file holds", blocks, 1000, "Invalid File"},
+  };
+  for (const Case& c : cases) {
+    std::vector<uint8_t> bytes = good;
+    Put32(bytes, c.At, c.Value);
+    EXPECT_EQ(Load(bytes), c.Message) << c.Name;
+  }
+}
+
+TEST_F(HostileCatalogue, DiskAndFileBackupCountsHaveTheirLimits) {
+  auto image = MarkedImage();
+  for (int i = 0; i < 9; ++i) image->Disks.push_back(std::make_unique<ImageDisk>());
+  EXPECT_EQ(Load(FileOf(*image)), "");  // 10 disks
+  image->Disks.push_back(std::make_unique<ImageDisk>());
+  EXPECT_EQ(Load(FileOf(*image)), "File Error");
+
+  auto backup = std::make_unique<CImageFile>();
+  backup->FileBackup = 1;
+  backup->BackupStrings.assign(500, "s");
+  EXPECT_EQ(Load(FileOf(*backup)), "");
+  backup->BackupStrings.push_back("s");
+  EXPECT_EQ(Load(FileOf(*backup)), "Invalid File");
+}
+
+TEST_F(HostileCatalogue, NegativeDiskCountIsAFileError) {
+  std::vector<uint8_t> bytes = FileOf(*MarkedImage());
+  Put32(bytes, After(bytes, kMarker) - 4 - 32256 - 24 - 5 - 4 - 4 - 4, 0xFFFFFFFF);
+  EXPECT_EQ(Load(bytes), "File Error");
+}
+
+TEST_F(HostileCatalogue, CatalogueWithoutDisksLoadsEmpty) {
+  CImageFile image;
+  image.FileNumber = 4;
+  std::string path = folder_.File("data.qvimg");
+  WriteWholeFile(path, FileOf(image));
+  auto loaded = LoadImageFile(path);
+  EXPECT_EQ(loaded->FileNumber, 4);
+  EXPECT_TRUE(loaded->Disks.empty());
+}
+
+TEST_F(HostileCatalogue, EveryCutOfTheCatalogueFailsCleanly) {
+  // The trailer stays, the catalogue loses its tail: each cut ends in a message.
+  std::vector<uint8_t> good = FileOf(*MarkedImage(), 2);
+  std::vector<uint8_t> trailer(good.end() - 48, good.end());
+  for (size_t keep = 0; keep + 48 < good.size(); keep += 97) {
+    std::vector<uint8_t> bytes(good.begin(), good.begin() + keep);
+    bytes.insert(bytes.end(), trailer.begin(), trailer.end());
+    Put32(bytes, bytes.size() - 48, 0);
+    EXPECT_NE(Load(bytes), "") << "cut at " << keep;
+  }
+}
+
+TEST_F(HostileCatalogue, RandomDamageNeverCrashes) {
+  std::vector<uint8_t> good = FileOf(*MarkedImage(), 2);
+  std::mt19937 random(1234);
+  for (int round = 0; round < 300; ++round) {
+    std::vector<uint8_t> bytes = good;
+    for (int k = 0; k < 8; ++k) bytes[random() % (bytes.size() - 48)] = static_cast<uint8_t>(random());
+    Load(bytes);  // any message or a load, never a crash
+  }
+}
+}  // namespace
