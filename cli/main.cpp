@@ -1,4 +1,6 @@
 // harvesta: gets files back out of backup disk images on Linux.
+#include <iostream>
+
 #include "commands.h"
 
 int main(int argc, char** argv) {
@@ -6,6 +8,17 @@ int main(int argc, char** argv) {
   app.require_subcommand(1);
   AddListCommand(app);
   AddMakeImageCommand(app);
-  CLI11_PARSE(app, argc, argv);
+  AddMountCommand(app);
+  AddUnmountCommand(app);
+  AddExportCommand(app);
+  AddVerifyCommand(app);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return app.exit(e) == 0 ? 0 : 1;  // --help succeeds; any usage error is a failure
+  } catch (const std::exception& e) {
+    std::cerr << e.what() << '\n';
+    return 1;
+  }
   return 0;
 }

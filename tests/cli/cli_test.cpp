@@ -1,0 +1,140 @@
+// harvesta make-image and harvesta list, run as a user runs them.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <random>
+
+namespace fs = std::filesystem;
+
+namespace {
+struct Outcome {
+  int Status;
+  std::string Out, Err;
+};
+
+class Cli : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ = fs::temp_directory_path() / ("harvesta-cli-" + std::to_string(std::random_device()()));
+    fs::create_directories(folder_);
+    std::mt19937 random(9);
+    std::string bytes(300000, '\0');
+    for (size_t i = 100000; i < bytes.size(); ++i) bytes[i] = static_cast<char>(random());
+    Write("a.raw", bytes);
+    Write("b.raw", std::string(70000, 'b'));
+  }
+  void TearDown() override { fs::remove_all(folder_); }
+
+  std::string File(const std::string& name) const { return (folder_ / name).string(); }
+  void Write(const std::string& name, const std::string& bytes) {
+    std::ofstream(File(name), std::ios::binary) << bytes;
+  }
+  static std::string Read(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  }
+  Outcome Harvesta(const std::string& arguments) {
+    std::string command = "cd '" + folder_.string() + "' && TZ=UTC " HARVESTA_COMMAND " " +
+                          arguments + " >out.txt 2>err.txt";
+    int status = std::system(command.c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Read(folder_ / "out.txt"),
+            Read(folder_ / "err.txt")};
+  }
+
+  fs::path folder_;
+};
+
+TEST_F(Cli, ListJsonDescribesEveryPartitionInListOrder) {
+  Outcome made = Harvesta(
+      "make-image img.qvimg -p a.raw,letter=c,label=System,raw=8192,free=65536,major=1"
+      " -p b.raw,disk=1,type=0x83,label=Data --compression 2 --method alternate"
+      " --password 'caf\xC3\xA9' --cipher 2 --time 1700000000 --id 0123456789ABCDEF --ebr 1");
+  ASSERT_EQ(made.Status, 0) << made.Err;
+  EXPECT_EQ(made.Out, "img.qvimg\n");
+
+  Outcome listed = Harvesta("list img.qvimg --json");
+  ASSERT_EQ(listed.Status, 0) << listed.Err;
+  auto rows = nlohmann::json::parse(listed.Out).at("partitions");
+  ASSERT_EQ(rows.size(), 2u);
+  // Equal times: ordered by major x 100 + minor, so disk 1's partition (major 0) comes first.
+  EXPECT_EQ(rows[0]["label"], "Data");
+  EXPECT_EQ(rows[0]["disk"], 1);
+  EXPECT_EQ(rows[0]["file_system"], "ext2/3");
+  EXPECT_EQ(rows[0]["drive_letter"], nullptr);
+  const auto& system = rows[1];
+  EXPECT_EQ(system["row"], 2);
+  EXPECT_EQ(system["disk"], 0);
+  EXPECT_EQ(system["partition"], 0);
+  EXPECT_EQ(system["drive_letter"], "C:");
+  EXPECT_EQ(system["original_location"], "System (C:)");
+  EXPECT_EQ(system["backup_time"], 1700000000);
+  EXPECT_EQ(system["backup_date"], "2023-11-14 22:13");
+  EXPECT_EQ(system["backup_id"], "0123456789ABCDEF");
+  EXPECT_EQ(system["capacity"], 299008);  // whole 4 KiB clusters
+  EXPECT_EQ(system["free"], 65536);
+  EXPECT_EQ(system["used"], 299008 - 65536);
+  EXPECT_EQ(system["partition_type"], 7);
+  EXPECT_EQ(system["compression"], 2);
+  EXPECT_EQ(system["files"], 1);
+  EXPECT_EQ(system["intelligent_sector_copy"], true);
+  EXPECT_EQ(system["password_protected"], true);
+  EXPECT_EQ(system["cipher_type"], 2);
+  EXPECT_EQ(system["image_file"], "img.qvimg");
+}
+
+TEST_F(Cli, ListTableShowsTheColumnsWithRowNumbers) {
+  ASSERT_EQ(Harvesta("make-image t.qvimg -p b.raw,label=Data --full-copy").Status, 0);
+  Outcome listed = Harvesta("list t.qvimg");
+  ASSERT_EQ(listed.Status, 0) << listed.Err;
+  std::istringstream lines(listed.Out);
+  std::string header, row, extra;
+  std::getline(lines, header);
+  std::getline(lines, row);
+  EXPECT_FALSE(std::getline(lines, extra));
+  for (const char* column : {"Original location", "Backup Date", "Backup ID", "Capacity", "Used Space",
+                             "Free Space", "File System", "Compression", "No. of files",
+                             "Intelligent Sector Copy"})
+    EXPECT_NE(header.find(column), std::string::npos) << column;
+  EXPECT_EQ(row.rfind("1  Data", 0), 0u) << row;
+  EXPECT_NE(row.find("NTFS"), std::string::npos);
+  EXPECT_NE(row.find("None"), std::string::npos);
+}
+
+TEST_F(Cli, SplitSetListsUntilAFileGoesMissing) {
+  Outcome made = Harvesta("make-image set.QVBAK -p a.raw --split 60000");
+  ASSERT_EQ(made.Status, 0) << made.Err;
+  EXPECT_EQ(made.Out, "set-00.QVBAK\nset-01.QVBAK\nset-02.QVBAK\nset-03.QVBAK\n");
+  EXPECT_EQ(Harvesta("list set-00.QVBAK --json").Status, 0);
+  fs::remove(folder_ / "set-01.QVBAK");
+  Outcome listed = Harvesta("list set-03.QVBAK");
+  EXPECT_EQ(listed.Status, 1);
+  EXPECT_EQ(listed.Err,
+            "'set-03.QVBAK' is part of a multi file image and at least one of the files does not "
+            "exists in this directory\n");
+}
+
+TEST_F(Cli, FailuresAreOneLineOnStandardError) {
+  Write("junk.qvimg", std::string(200, 'j'));
+  struct Case {
+    const char* Arguments;
+    const char* Error;
+  } cases[] = {
+      {"list junk.qvimg", "'junk.qvimg' is corrupt: Invalid File\n"},
+      {"list missing.qvimg", "'missing.qvimg' is corrupt: cannot open the file\n"},
+      {"make-image x.qvimg -p a.raw --password '\xD0\x96'",
+       "--password holds characters that Windows-1252 cannot hold\n"},
+      {"make-image x.qvimg -p a.raw,raw=999999", "make-image: a.raw: raw region longer than the volume\n"},
+      {"make-image x.qvimg -p a.raw,colour=red", "unknown partition field 'colour=red'\n"},
+  };
+  for (const Case& c : cases) {
+    Outcome run = Harvesta(c.Arguments);
+    EXPECT_EQ(run.Status, 1) << c.Arguments;
+    EXPECT_EQ(run.Err, c.Error) << c.Arguments;
+    EXPECT_EQ(run.Out, "") << c.Arguments;
+  }
+  EXPECT_EQ(Harvesta("make-image x.qvimg -p a.raw --compression 3").Status, 1);
+}
+}  // namespace

@@ -1,0 +1,61 @@
+#include <gtest/gtest.h>
+
+#include "list_columns.h"
+#include "text_helpers.h"
+
+namespace {
+TEST(FormatSize, UnitsSwitchAboveEachThreshold) {
+  struct Case {
+    uint64_t Bytes;
+    const char* Text;
+  } cases[] = {
+      {0, "0 B"},
+      {1024, "1024 B"},
+      {1025, "1 KB"},
+      {1600, "2 KB"},
+      {1ull << 20, "1024 KB"},
+      {1073741824, "1024.00 MB"},
+      {1073741825, "1.000 GB"},
+      {5368709120, "5.000 GB"},
+      {(1ull << 40) + 1, "1.000 TB"},
+      {UINT64_MAX, "16777216.000 TB"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(FormatSize(c.Bytes), c.Text) << c.Bytes;
+}
+
+TEST(PartitionColumns, LocationCompressionAndFileSystemTexts) {
+  VolumeInfo volume;
+  EXPECT_EQ(OriginalLocationText(volume), "<No Name>");
+  volume.DriveLetter = 'D';
+  EXPECT_EQ(OriginalLocationText(volume), "<No Name> (D:)");
+  volume.Label = "Data";
+  EXPECT_EQ(OriginalLocationText(volume), "Data (D:)");
+  EXPECT_EQ(CompressionText(0), "None");
+  EXPECT_EQ(CompressionText(2), "High");
+  EXPECT_EQ(CompressionText(7), "7");
+  EXPECT_EQ(PartitionFileSystemText(0x0C), "FAT32 (LBA)");
+}
+
+TEST(PartitionColumns, RowTextsComeFromTheImageAndItsVolume) {
+  CImageFile image;
+  image.Id = {0xDE, 0xAD, 0xBE, 0xEF, 0, 1, 2, 3};
+  image.CompressionLevel = 1;
+  image.FullCopy = 1;
+  ImagePartition partition;
+  partition.TableEntry[4] = 0x07;
+  partition.Volume.Counts = {0, 8, 512, 100, 1024, 0, 0, 65536};
+  partition.Volume.FileRefs = {{0, "", 0}, {1, "", 0}};
+  auto texts = PartitionColumnTexts({&image, &partition});
+  EXPECT_EQ(texts[2], "DEADBEEF00010203");
+  EXPECT_EQ(texts[3], "4.00 MB");    // 1024 clusters of 4 KiB
+  EXPECT_EQ(texts[4], "3.61 MB");    // 924 clusters
+  EXPECT_EQ(texts[5], "400 KB");
+  EXPECT_EQ(texts[6], "    NTFS");
+  EXPECT_EQ(texts[7], "Medium");
+  EXPECT_EQ(texts[8], "2");
+  EXPECT_EQ(texts[9], "No");
+
+  partition.Volume.Counts[3] = 2000;  // more free than total: no wrapped used space
+  EXPECT_EQ(PartitionColumnTexts({&image, &partition})[4], "0 B");
+}
+}  // namespace
