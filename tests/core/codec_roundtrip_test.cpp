@@ -66,6 +66,20 @@ TEST_P(RoundTrip, BothEncodersAtEverySizeThatMatters) {
 INSTANTIATE_TEST_SUITE_P(Kinds, RoundTrip, ::testing::ValuesIn(kAllKinds),
                          [](const auto& info) { return std::string(DataKindName(info.param)); });
 
+// Every small size: where the last literals fall against control words and the 4-byte end
+// reserve, and every literal-run length form.
+TEST(RoundTrip, EverySmallSize) {
+  for (DataKind kind : kAllKinds) {
+    for (uint32_t size = 1; size <= 600; ++size) {
+      const std::vector<uint8_t> input = MakeData(kind, size, 77);
+      for (uint8_t method : {kMethodWordStream, kMethodByteTokens}) {
+        SCOPED_TRACE(testing::Message() << DataKindName(kind) << " size " << size << " method " << int{method});
+        ExpectDecodes(method, Encode(method, input).bytes, input);
+      }
+    }
+  }
+}
+
 TEST(RoundTrip, CompressibleDataShrinks) {
   for (DataKind kind : {DataKind::Text, DataKind::Zeros, DataKind::Repetitive, DataKind::Binary}) {
     const std::vector<uint8_t> input = MakeData(kind, 65536);
