@@ -29,6 +29,8 @@ const Shape kShapes[] = {
     {"v0_split_aes128", 0, 0, BlockMethod::Method1, "x", 1, 60000},
 };
 
+void PrintTo(const Shape& shape, std::ostream* out) { *out << shape.Name; }
+
 class WriterShapes : public ::testing::TestWithParam<Shape> {
  protected:
   void SetUp() override {
