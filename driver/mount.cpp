@@ -1,0 +1,112 @@
+#include "mount.h"
+
+#include "client_security.h"
+#include "device_extension.h"
+#include "mount_record.h"
+#include "mounted_image.h"
+
+namespace {
+
+NTSTATUS OpenImageFile(const MountFileEntry& entry, HANDLE* handle, ULONG* alignment) {
+  ANSI_STRING ansiPath;
+  ansiPath.Buffer = const_cast<PCHAR>(entry.Path);
+  ansiPath.Length = USHORT(entry.PathLength);  // the record's list length is 16-bit
+  ansiPath.MaximumLength = ansiPath.Length;
+  UNICODE_STRING path;
+  NTSTATUS status = RtlAnsiStringToUnicodeString(&path, &ansiPath, TRUE);
+  if (!NT_SUCCESS(status)) return status;
+
+  // Kernel-mode opens skip access checks unless forced: as the caller, check the caller's rights.
+  ULONG attributes = OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE;
+  if (g_impersonateCaller) attributes |= OBJ_FORCE_ACCESS_CHECK;
+  OBJECT_ATTRIBUTES object;
+  InitializeObjectAttributes(&object, &path, attributes, nullptr, nullptr);
+  IO_STATUS_BLOCK io;
+  status = ZwCreateFile(handle, GENERIC_READ | SYNCHRONIZE, &object, &io, nullptr,
+                        FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ, FILE_OPEN,
+                        FILE_SYNCHRONOUS_IO_NONALERT | FILE_NON_DIRECTORY_FILE | FILE_RANDOM_ACCESS,
+                        nullptr, 0);
+  RtlFreeUnicodeString(&path);
+  if (!NT_SUCCESS(status)) {
+    *handle = nullptr;
+    return status;
+  }
+  DbgPrint("\n1 - %i", int(entry.Slot));
+
+  FILE_ALIGNMENT_INFORMATION alignmentInfo;
+  status = ZwQueryInformationFile(*handle, &io, &alignmentInfo, sizeof alignmentInfo,
+                                  FileAlignmentInformation);
+  if (status == STATUS_NOT_IMPLEMENTED) {  // Wine: keep the default
+    alignmentInfo.AlignmentRequirement = FILE_BYTE_ALIGNMENT;
+    status = STATUS_SUCCESS;
+  }
+  *alignment = alignmentInfo.AlignmentRequirement;
+  return status;
+}
+
+NTSTATUS OpenImageFiles(const ParsedMountRecord& record, MountedImage* image, ULONG* alignment) {
+  MountFileCursor cursor = FirstMountFile(&record);
+  MountFileEntry entry;
+  while (NextMountFile(&cursor, &entry)) {
+    HANDLE& slot = image->FileHandles[entry.Slot];
+    if (slot) return STATUS_INVALID_PARAMETER;  // a slot named twice
+    NTSTATUS status = OpenImageFile(entry, &slot, alignment);
+    if (!NT_SUCCESS(status)) return status;
+  }
+  return STATUS_SUCCESS;
+}
+
+NTSTATUS MountImage(PDEVICE_OBJECT device, PIRP irp) {
+  DeviceExtension* extension = ExtensionOf(device);
+  // The dispatch checked too, but another mount may have been queued ahead of this one.
+  if (extension->Image) return STATUS_INVALID_DEVICE_REQUEST;
+
+  PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+  auto* record = static_cast<uint8_t*>(irp->AssociatedIrp.SystemBuffer);
+  ParsedMountRecord parsed;
+  const bool valid =
+      ParseMountRecord(record, stack->Parameters.DeviceIoControl.InputBufferLength, &parsed);
+  // The key is copied out now; it must not linger in the freed request buffer.
+  if (record && stack->Parameters.DeviceIoControl.InputBufferLength >= kMountRecordHeaderSize)
+    RtlSecureZeroMemory(record + __builtin_offsetof(MountRecord, KeyField), sizeof MountRecord::KeyField);
+  if (!valid) return STATUS_INVALID_PARAMETER;
+
+  MountedImage* image;
+  NTSTATUS status = CreateMountedImage(&parsed.Layout, &image);
+  RtlSecureZeroMemory(parsed.Layout.Key, sizeof parsed.Layout.Key);
+  if (!NT_SUCCESS(status)) return status;
+
+  ULONG alignment = FILE_BYTE_ALIGNMENT;
+  status = OpenImageFiles(parsed, image, &alignment);
+  if (!NT_SUCCESS(status)) {
+    DestroyMountedImage(image);
+    return status;
+  }
+  extension->Image = image;
+  device->AlignmentRequirement = alignment;
+  device->Characteristics |= FILE_READ_ONLY_DEVICE;
+  Publish(extension, TRUE, &parsed.Layout);
+  return STATUS_SUCCESS;
+}
+
+}  // namespace
+
+NTSTATUS MountImageRequest(PDEVICE_OBJECT device, PIRP irp) {
+  NTSTATUS status = ImpersonateClient(irp);
+  if (NT_SUCCESS(status)) {
+    status = MountImage(device, irp);
+    StopImpersonating(irp);
+  }
+  ReleaseClient(irp);
+  return status;
+}
+
+NTSTATUS UnmountImage(PDEVICE_OBJECT device) {
+  DeviceExtension* extension = ExtensionOf(device);
+  Publish(extension, FALSE, nullptr);
+  if (extension->Image) {
+    DestroyMountedImage(extension->Image);
+    extension->Image = nullptr;
+  }
+  return STATUS_SUCCESS;
+}

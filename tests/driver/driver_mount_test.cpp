@@ -1,0 +1,135 @@
+// Mounts that must fail cleanly, unmount, the device set and who may open a device.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+
+#include "driver_service.h"
+#include "mount_record.h"
+#include "test_images.h"
+#include "virtual_drive.h"
+
+namespace {
+
+constexpr ImageShape kSplitShape = {"mount-split", 6, 0, BlockMethod::Method1, 0, 3 * 32768, 0, 32768};
+
+using Record = std::vector<uint8_t>;
+
+template <typename T>
+void Put(Record& record, size_t offset, T value) {
+  memcpy(record.data() + offset, &value, sizeof value);
+}
+
+template <typename T>
+T Get(const Record& record, size_t offset) {
+  T value;
+  memcpy(&value, record.data() + offset, sizeof value);
+  return value;
+}
+
+// Another handle with write access conflicts with the driver's open (share read only).
+DWORD OpenForWriting(const std::string& path) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return GetLastError();
+  CloseHandle(file);
+  return ERROR_SUCCESS;
+}
+
+class MountTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { image_ = new TestImage(MakeTestImage(kSplitShape)); }
+  static void TearDownTestSuite() {
+    RemoveTestImage(*image_);
+    delete image_;
+  }
+  void SetUp() override {
+    ASSERT_EQ(image_->Error, "");
+    ASSERT_EQ(image_->Files.size(), 3u);
+    ASSERT_EQ(drive_.OpenError(), DWORD(ERROR_SUCCESS));
+  }
+  bool Idle() { return drive_.Control(IOCTL_IMAGE_QUERY, nullptr, 0, nullptr, 0) == ERROR_NOT_READY; }
+
+  static TestImage* image_;
+  VirtualDrive drive_{0};
+};
+
+TestImage* MountTest::image_;
+
+TEST_F(MountTest, MountHoldsTheFilesUntilUnmount) {
+  ASSERT_EQ(drive_.Mount(image_->Record), DWORD(ERROR_SUCCESS));
+  for (const std::string& file : image_->Files) EXPECT_EQ(OpenForWriting(file), DWORD(ERROR_SHARING_VIOLATION)) << file;
+  ASSERT_EQ(drive_.Unmount(), DWORD(ERROR_SUCCESS));
+  EXPECT_TRUE(Idle());
+  for (const std::string& file : image_->Files) EXPECT_EQ(OpenForWriting(file), DWORD(ERROR_SUCCESS)) << file;
+}
+
+TEST_F(MountTest, MissingLastFileFailsAndClosesTheOthers) {
+  const std::string last = image_->Files.back();
+  const std::string moved = last + ".away";
+  ASSERT_TRUE(MoveFileA(last.c_str(), moved.c_str()));
+  EXPECT_EQ(drive_.Mount(image_->Record), DWORD(ERROR_FILE_NOT_FOUND));
+  EXPECT_TRUE(Idle());
+  for (size_t i = 0; i + 1 < image_->Files.size(); ++i)
+    EXPECT_EQ(OpenForWriting(image_->Files[i]), DWORD(ERROR_SUCCESS)) << image_->Files[i];
+  ASSERT_TRUE(MoveFileA(moved.c_str(), last.c_str()));
+  EXPECT_EQ(drive_.Mount(image_->Record), DWORD(ERROR_SUCCESS));
+}
+
+struct HostileCase {
+  const char* Name;
+  std::function<void(Record&)> Spoil;
+};
+
+const HostileCase kHostileCases[] = {
+    {"list longer than the input", [](Record& r) { Put<uint16_t>(r, offsetof(MountRecord, FileListLength), Get<uint16_t>(r, offsetof(MountRecord, FileListLength)) + 10); }},
+    {"more entries than listed", [](Record& r) { Put<uint16_t>(r, offsetof(MountRecord, FileEntryCount), Get<uint16_t>(r, offsetof(MountRecord, FileEntryCount)) + 1); }},
+    {"no entries", [](Record& r) { Put<uint16_t>(r, offsetof(MountRecord, FileEntryCount), 0); }},
+    {"cut inside the last entry", [](Record& r) { r.resize(r.size() - 1); }},
+    {"path without its NUL", [](Record& r) { r[r.size() - 3] = 'x'; }},
+    {"slot beyond the slot count", [](Record& r) { Put<uint16_t>(r, r.size() - 2, Get<uint16_t>(r, offsetof(MountRecord, FileSlotCount))); }},
+    {"no slots", [](Record& r) { Put<uint16_t>(r, offsetof(MountRecord, FileSlotCount), 0); }},
+    {"raw slot beyond the slot count", [](Record& r) { Put<uint16_t>(r, offsetof(MountRecord, RawFileSlot), 7); }},
+    {"block size zero", [](Record& r) { Put<uint32_t>(r, offsetof(MountRecord, BlockSize), 0); }},
+    {"block size absurd", [](Record& r) { Put<uint32_t>(r, offsetof(MountRecord, BlockSize), 0xFFFFFFF0u); }},
+    {"cipher type unknown", [](Record& r) { Put<uint16_t>(r, offsetof(MountRecord, CipherType), 9); }},
+    {"index past 2^64", [](Record& r) { Put<uint64_t>(r, offsetof(MountRecord, IndexOffset), ~0ull - 8); }},
+    {"raw region past 2^64", [](Record& r) { Put<uint64_t>(r, offsetof(MountRecord, RawOffset), ~0ull - 8); Put<uint64_t>(r, offsetof(MountRecord, RawLength), 4096); }},
+    {"a slot named twice", [](Record& r) {
+       // The first entry once more, in place of nothing: the slot would be opened twice.
+       const size_t first = kMountRecordHeaderSize;
+       const size_t end = first + strlen(reinterpret_cast<const char*>(r.data() + first)) + 3;
+       r.insert(r.end(), r.begin() + first, r.begin() + end);
+       Put<uint16_t>(r, offsetof(MountRecord, FileListLength), uint16_t(r.size() - kMountRecordHeaderSize));
+       Put<uint16_t>(r, offsetof(MountRecord, FileEntryCount), Get<uint16_t>(r, offsetof(MountRecord, FileEntryCount)) + 1);
+     }},
+};
+
+TEST_F(MountTest, HostileRecordsAreRefused) {
+  for (const HostileCase& c : kHostileCases) {
+    SCOPED_TRACE(c.Name);
+    Record record = image_->Record;
+    c.Spoil(record);
+    EXPECT_EQ(drive_.Mount(record), DWORD(ERROR_INVALID_PARAMETER));
+    EXPECT_TRUE(Idle());
+    EXPECT_EQ(OpenForWriting(image_->Files.front()), DWORD(ERROR_SUCCESS));
+  }
+  // The device is none the worse for it.
+  ASSERT_EQ(drive_.Mount(image_->Record), DWORD(ERROR_SUCCESS));
+  uint8_t sector[512];
+  ASSERT_EQ(drive_.ReadAt(0, sector, sizeof sector), DWORD(ERROR_SUCCESS));
+  EXPECT_EQ(0, memcmp(sector, image_->Volume.data(), sizeof sector));
+}
+
+TEST(DeviceSet, NumberOfDevicesFromTheParameters) {
+  for (unsigned number = 0; number < kTestDeviceCount; ++number) {
+    VirtualDrive drive(number);
+    EXPECT_EQ(drive.OpenError(), DWORD(ERROR_SUCCESS)) << "device " << number;
+  }
+  VirtualDrive beyond(kTestDeviceCount);
+  EXPECT_NE(beyond.OpenError(), DWORD(ERROR_SUCCESS));
+}
+
+}  // namespace
