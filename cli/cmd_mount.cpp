@@ -1,0 +1,276 @@
+// harvesta mount IMAGE --partition N MOUNTPOINT: the partition's file system, read-only.
+// harvesta mount IMAGE MOUNTPOINT --raw: one read-only disk file per partition (1.img, ...).
+// harvesta unmount MOUNTPOINT: the file system, then the FUSE layer under it.
+//
+// A daemon serves the partition through FUSE; the file system is mounted on its disk file.
+// Errors before the mount is ready reach the user from the foreground process; after that the
+// daemon runs in the background (or in the foreground with -f, where Ctrl-C unmounts).
+#include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <climits>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <thread>
+
+#include "commands.h"
+#include "fuse_disk.h"
+#include "image_access.h"
+#include "mount_stack.h"
+#include "mounted_disk.h"
+
+namespace {
+
+struct MountOptions {
+  std::string ImagePath;
+  std::string MountPoint;
+  int Partition = 0;
+  bool Raw = false;
+  bool Foreground = false;
+  PasswordOptions Password;
+};
+
+std::string ExistingDirectory(const std::string& path) {
+  char resolved[PATH_MAX];
+  if (!realpath(path.c_str(), resolved) || !std::filesystem::is_directory(resolved))
+    throw CommandError(path + " is not a folder");
+  return resolved;
+}
+
+// Tells the waiting foreground process how the mount went: "0 text" or "1 error".
+class ReadySignal {
+ public:
+  explicit ReadySignal(int fd) : fd_(fd) {}
+  void Send(bool ok, const std::string& text) {
+    if (fd_ < 0) {
+      (ok ? std::cout : std::cerr) << text << std::endl;
+      return;
+    }
+    std::string message = (ok ? "0" : "1") + text;
+    [[maybe_unused]] ssize_t written = write(fd_, message.data(), message.size());
+    close(fd_);
+    fd_ = -1;
+  }
+  bool Pending() const { return fd_ >= 0; }
+
+ private:
+  int fd_;
+};
+
+struct Session {
+  std::vector<std::unique_ptr<MountedDisk>> Disks;
+  std::unique_ptr<FuseDisk> Fuse;
+  std::string UpperMount;  // the file system mounted over the FUSE disk file, if any
+  std::string Runtime;
+};
+
+void RemoveRuntime(const std::string& runtime) {
+  std::error_code ignored;
+  std::filesystem::remove(runtime + "/pid", ignored);
+  std::filesystem::remove(runtime + "/disk", ignored);  // empty mount point folder
+  std::filesystem::remove(runtime, ignored);
+}
+
+// Waits for SIGINT, SIGTERM or SIGHUP; unmounts the file system, then stops FUSE. A busy file
+// system stays mounted and the daemon keeps serving it. SIGUSR1 only ends the wait.
+void WaitForStop(Session& session, bool foreground) {
+  sigset_t signals;
+  sigemptyset(&signals);
+  for (int s : {SIGINT, SIGTERM, SIGHUP, SIGUSR1}) sigaddset(&signals, s);
+  for (;;) {
+    int received = 0;
+    sigwait(&signals, &received);
+    if (received == SIGUSR1) return;
+    if (!session.UpperMount.empty() && !UnmountPath(session.UpperMount)) {
+      if (foreground) std::cerr << session.UpperMount << " is busy: still mounted\n";
+      continue;
+    }
+    session.Fuse->Stop();
+    return;
+  }
+}
+
+std::string ServeMessage(const MountOptions& options, const Session& session, FileSystemKind kind) {
+  std::string text;
+  if (options.Raw) {
+    text = options.MountPoint + ":";
+    for (const DiskFile& file : session.Fuse->Files()) text += " " + file.Name;
+    return text;
+  }
+  if (session.UpperMount.empty()) {
+    std::string disk = options.MountPoint + "/" + session.Fuse->Files()[0].Name;
+    return "this kernel has no vfat driver: the FAT partition is not mounted; its disk is " + disk +
+           " (read it with mtools: mcopy -s -p -m -i " + disk + " ::/ DESTINATION)";
+  }
+  return options.MountPoint + ": " + FileSystemName(kind) + " partition " +
+         std::to_string(options.Partition) + " mounted read-only";
+}
+
+// The daemon's whole life: open the image files, mount, serve until stopped, clean up.
+int Serve(const MountOptions& options, const std::vector<std::vector<uint8_t>>& records,
+          ReadySignal ready) {
+  // Signals are taken by WaitForStop alone, in every thread started from here on.
+  sigset_t signals;
+  sigemptyset(&signals);
+  for (int s : {SIGINT, SIGTERM, SIGHUP, SIGUSR1}) sigaddset(&signals, s);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+  Session session;
+  session.Runtime = RuntimeFolder(options.MountPoint);
+  FileSystemKind kind = FileSystemKind::Unknown;
+  std::thread server;
+  try {
+    for (const auto& record : records) session.Disks.push_back(std::make_unique<MountedDisk>(record));
+    std::filesystem::create_directories(session.Runtime);
+    std::ofstream(session.Runtime + "/pid") << getpid() << '\n';
+
+    std::vector<DiskFile> files;
+    std::string fuseAt = options.MountPoint;
+    if (options.Raw) {
+      for (size_t i = 0; i < session.Disks.size(); ++i)
+        files.push_back({std::to_string(i + 1) + ".img", session.Disks[i].get()});
+    } else {
+      kind = DetectFileSystem(*session.Disks[0]);
+      files.push_back({std::to_string(options.Partition) + ".img", session.Disks[0].get()});
+      bool kernelMounts = kind != FileSystemKind::Fat || KernelHasFileSystem("vfat");
+      if (kind == FileSystemKind::Unknown)
+        throw CommandError("partition " + std::to_string(options.Partition) +
+                           " holds no file system this command recognises; see --raw");
+      if (kernelMounts) {
+        fuseAt = session.Runtime + "/disk";
+        std::filesystem::create_directories(fuseAt);
+      }
+    }
+    session.Fuse = std::make_unique<FuseDisk>(files, fuseAt);
+    server = std::thread([&] { session.Fuse->Run(); });
+    if (fuseAt != options.MountPoint) {
+      MountFileSystem(kind, fuseAt + "/" + files[0].Name, options.MountPoint);
+      session.UpperMount = options.MountPoint;
+    }
+  } catch (const std::exception& e) {
+    if (session.Fuse) session.Fuse->Stop();
+    if (server.joinable()) server.join();
+    session.Fuse.reset();
+    RemoveRuntime(session.Runtime);
+    ready.Send(false, e.what());
+    return 1;
+  }
+
+  ready.Send(true, ServeMessage(options, session, kind));
+  if (!options.Foreground) {
+    int null = open("/dev/null", O_RDWR);
+    for (int fd : {0, 1, 2}) dup2(null, fd);
+    if (null > 2) close(null);
+  }
+  std::thread stopper([&] { WaitForStop(session, options.Foreground); });
+  server.join();  // ends on Stop() or when the FUSE layer is unmounted from outside
+  pthread_kill(stopper.native_handle(), SIGUSR1);
+  stopper.join();
+  if (!session.UpperMount.empty() && MountedTypeAt(session.UpperMount))
+    RunProgram({"umount", "-l", session.UpperMount});  // its disk is gone: never leave it stale
+  session.Fuse.reset();
+  session.Disks.clear();
+  RemoveRuntime(session.Runtime);
+  return 0;
+}
+
+bool DaemonAlive(const std::string& runtime, pid_t* pid) {
+  std::ifstream file(runtime + "/pid");
+  long value = 0;
+  if (!(file >> value) || value <= 0) return false;
+  *pid = pid_t(value);
+  return kill(*pid, 0) == 0;
+}
+
+void RunMount(MountOptions options) {
+  options.MountPoint = ExistingDirectory(options.MountPoint);
+  if (!options.Raw && options.Partition == 0) throw CommandError("give --partition N, or --raw");
+  if (MountedTypeAt(options.MountPoint)) throw CommandError(options.MountPoint + " is already a mount point");
+  pid_t previous;
+  if (DaemonAlive(RuntimeFolder(options.MountPoint), &previous))
+    throw CommandError(options.MountPoint + " is in use by harvesta (pid " + std::to_string(previous) +
+                       "): harvesta unmount it first");
+
+  FolderListing listing = LoadListing(options.ImagePath);
+  PasswordKeeper passwords(options.Password);
+  std::vector<std::vector<uint8_t>> records;
+  if (options.Raw) {
+    for (const PartitionRow& row : listing.Rows) records.push_back(MountRecordFor(listing, row, passwords));
+  } else {
+    records.push_back(MountRecordFor(listing, ChoosePartition(listing, options.Partition), passwords));
+  }
+
+  if (options.Foreground) {
+    if (Serve(options, records, ReadySignal(-1)) != 0) throw CommandError("mount failed");
+    return;
+  }
+  int pipeFds[2];
+  // Close-on-exec: the helpers the daemon starts (fusermount3, ntfs-3g) must not hold it open.
+  if (pipe2(pipeFds, O_CLOEXEC) != 0) throw CommandError("cannot start the daemon");
+  std::cout.flush();
+  pid_t child = fork();
+  if (child < 0) throw CommandError("cannot start the daemon");
+  if (child == 0) {
+    close(pipeFds[0]);
+    setsid();
+    _exit(Serve(options, records, ReadySignal(pipeFds[1])));
+  }
+  close(pipeFds[1]);
+  std::string message;
+  char buffer[512];
+  ssize_t n;
+  while ((n = read(pipeFds[0], buffer, sizeof(buffer))) > 0) message.append(buffer, size_t(n));
+  close(pipeFds[0]);
+  if (message.empty()) throw CommandError("the mount daemon ended before the mount was ready");
+  if (message[0] != '0') throw CommandError(message.substr(1));
+  std::cout << message.substr(1) << std::endl;
+}
+
+void RunUnmount(const std::string& mountPointArgument) {
+  const std::string mountPoint = ExistingDirectory(mountPointArgument);
+  const std::string runtime = RuntimeFolder(mountPoint);
+  pid_t daemon = 0;
+  bool alive = DaemonAlive(runtime, &daemon);
+  std::optional<std::string> type = MountedTypeAt(mountPoint);
+  if (!alive && !type && !std::filesystem::exists(runtime))
+    throw CommandError("nothing is mounted at " + mountPoint);
+  if (type && !UnmountPath(mountPoint))
+    throw CommandError(mountPoint + " is busy: close what uses it and try again");
+  if (alive) {
+    kill(daemon, SIGTERM);
+    for (int i = 0; i < 200 && kill(daemon, 0) == 0; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  // A daemon that died left its FUSE layer to auto_unmount; whatever is left goes now.
+  if (MountedTypeAt(runtime + "/disk")) RunProgram({"umount", "-l", runtime + "/disk"});
+  RemoveRuntime(runtime);
+}
+
+}  // namespace
+
+void AddMountCommand(CLI::App& app) {
+  auto options = std::make_shared<MountOptions>();
+  CLI::App* mount = app.add_subcommand("mount", "Mount a partition of an image read-only");
+  mount->add_option("IMAGE", options->ImagePath, "A *.qvimg or *.qvbak file of the backup")->required();
+  mount->add_option("MOUNTPOINT", options->MountPoint, "An existing folder")->required();
+  mount->add_option("--partition", options->Partition, "Row number from harvesta list");
+  mount->add_flag("--raw", options->Raw, "Show every partition as a disk file N.img instead");
+  mount->add_flag("-f,--foreground", options->Foreground, "Stay in the foreground; Ctrl-C unmounts");
+  mount->add_option("--password-file", options->Password.PasswordFile,
+                    "Read the password from the file's first line (else HARVESTA_PASSWORD or a prompt)");
+  mount->callback([options] { RunMount(*options); });
+}
+
+void AddUnmountCommand(CLI::App& app) {
+  auto mountPoint = std::make_shared<std::string>();
+  CLI::App* unmount = app.add_subcommand("unmount", "Unmount what harvesta mount mounted");
+  unmount->add_option("MOUNTPOINT", *mountPoint, "The folder given to harvesta mount")->required();
+  unmount->callback([mountPoint] { RunUnmount(*mountPoint); });
+}

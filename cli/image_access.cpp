@@ -1,0 +1,93 @@
+#include "image_access.h"
+
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+
+#include "commands.h"
+#include "mount_record_build.h"
+#include "mount_values.h"
+#include "password.h"
+
+namespace {
+
+std::string PromptWithoutEcho(const std::string& prompt) {
+  if (!isatty(STDIN_FILENO))
+    throw CommandError("the image is password-protected: give --password-file or HARVESTA_PASSWORD");
+  std::cerr << prompt << std::flush;
+  termios saved{};
+  tcgetattr(STDIN_FILENO, &saved);
+  termios quiet = saved;
+  quiet.c_lflag &= ~tcflag_t(ECHO);
+  tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+  std::string line;
+  std::getline(std::cin, line);
+  tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+  std::cerr << '\n';
+  return line;
+}
+
+std::string PasswordText(const CImageFile& image, const PasswordOptions& options) {
+  if (!options.PasswordFile.empty()) {
+    std::ifstream file(options.PasswordFile, std::ios::binary);
+    if (!file) throw CommandError("cannot read the password file " + options.PasswordFile);
+    std::string line;
+    std::getline(file, line);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return line;
+  }
+  if (const char* fromEnvironment = std::getenv("HARVESTA_PASSWORD")) return fromEnvironment;
+  return PromptWithoutEcho("Password for " + image.FilePath + ": ");
+}
+
+}  // namespace
+
+FolderListing LoadListing(const std::string& imagePath) {
+  FolderListing listing = LoadImageFolder(imagePath, ScanRule::ImagesAnyCase);
+  if (!listing.Message.empty()) {
+    std::string message = listing.Message;
+    if (!listing.ChosenFileError.empty()) message += ": " + listing.ChosenFileError;
+    throw CommandError(message);
+  }
+  return listing;
+}
+
+const PartitionRow& ChoosePartition(const FolderListing& listing, int number) {
+  if (number < 1 || size_t(number) > listing.Rows.size())
+    throw CommandError("no partition " + std::to_string(number) + ": the backup has " +
+                       std::to_string(listing.Rows.size()) + " (see harvesta list)");
+  return listing.Rows[size_t(number) - 1];
+}
+
+const ImageSet& SetOf(const FolderListing& listing, const CImageFile& image) {
+  for (const ImageSet& set : listing.Sets)
+    if (set.Id == image.Id) return set;
+  throw CommandError("the image's backup set is not loaded");
+}
+
+const std::string& PasswordKeeper::For(const CImageFile& image) {
+  static const std::string kNone;
+  if (!image.PasswordFlag) return kNone;
+  auto known = accepted_.find(&image);
+  if (known != accepted_.end()) return known->second;
+  std::optional<std::string> entry = Utf8ToWindows1252(PasswordText(image, options_));
+  if (!entry)
+    throw CommandError("the password holds characters the image's code page (Windows-1252) cannot hold");
+  if (!PasswordMatches(image.PasswordDigest, *entry))
+    throw CommandError("wrong password for " + image.FilePath);
+  return accepted_[&image] = *entry;
+}
+
+std::vector<uint8_t> MountRecordFor(const FolderListing& listing, const PartitionRow& row,
+                                    PasswordKeeper& passwords) {
+  const CImageFile& image = *row.Image;
+  MountValues values = MakeMountValues(SetOf(listing, image), image, *row.Partition);
+  values.Key = MakeKeyField(image.PasswordFlag, image.CipherType, passwords.For(image));
+  std::string error;
+  std::optional<std::vector<uint8_t>> record = BuildMountRecord(values, &error);
+  if (!record) throw CommandError(error);
+  return *record;
+}

@@ -1,0 +1,147 @@
+#include "mount_stack.h"
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "commands.h"
+#include "mounted_disk.h"
+
+namespace {
+
+bool BytesAt(MountedDisk& disk, uint64_t offset, const char* expected, uint32_t length) {
+  if (offset + length > disk.Size()) return false;
+  std::vector<uint8_t> bytes(length);
+  return disk.Read(offset, length, bytes.data()) == kReadOk &&
+         std::memcmp(bytes.data(), expected, length) == 0;
+}
+
+// Mount table paths escape space, tab, newline and backslash as octal.
+std::string Unescape(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\\' && i + 3 < text.size()) {
+      out += char(std::stoi(text.substr(i + 1, 3), nullptr, 8));
+      i += 3;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+FileSystemKind DetectFileSystem(MountedDisk& disk) {
+  if (BytesAt(disk, 3, "NTFS    ", 8)) return FileSystemKind::Ntfs;
+  if (BytesAt(disk, 1024 + 56, "\x53\xEF", 2)) return FileSystemKind::Ext;
+  if (BytesAt(disk, 0, "XFSB", 4)) return FileSystemKind::Xfs;
+  if (BytesAt(disk, 0x10040, "_BHRfS_M", 8)) return FileSystemKind::Btrfs;
+  if (BytesAt(disk, 82, "FAT32   ", 8) || BytesAt(disk, 54, "FAT1", 4)) return FileSystemKind::Fat;
+  return FileSystemKind::Unknown;
+}
+
+const char* FileSystemName(FileSystemKind kind) {
+  switch (kind) {
+    case FileSystemKind::Ntfs: return "NTFS";
+    case FileSystemKind::Ext: return "ext2/3/4";
+    case FileSystemKind::Xfs: return "XFS";
+    case FileSystemKind::Btrfs: return "Btrfs";
+    case FileSystemKind::Fat: return "FAT";
+    case FileSystemKind::Unknown: break;
+  }
+  return "unknown";
+}
+
+bool KernelHasFileSystem(const std::string& name) {
+  std::ifstream table("/proc/filesystems");
+  std::string line;
+  while (std::getline(table, line)) {
+    size_t tab = line.rfind('\t');
+    if (line.substr(tab == std::string::npos ? 0 : tab + 1) == name) return true;
+  }
+  return false;
+}
+
+std::string RuntimeFolder(const std::string& mountPoint) {
+  uint64_t hash = 14695981039346656037ull;  // FNV-1a: stable across runs and builds
+  for (unsigned char c : mountPoint) hash = (hash ^ c) * 1099511628211ull;
+  const char* base = access("/run", W_OK) == 0 ? "/run/harvesta" : "/tmp/harvesta";
+  mkdir(base, 0700);
+  char name[32];
+  std::snprintf(name, sizeof(name), "%016llx", static_cast<unsigned long long>(hash));
+  return std::string(base) + "/" + name;
+}
+
+std::optional<std::string> MountedTypeAt(const std::string& path) {
+  std::ifstream table("/proc/self/mountinfo");
+  std::string line;
+  std::optional<std::string> type;
+  while (std::getline(table, line)) {
+    std::istringstream fields(line);
+    std::string id, parent, device, root, point;
+    fields >> id >> parent >> device >> root >> point;
+    if (Unescape(point) != path) continue;
+    size_t separator = line.find(" - ");
+    if (separator == std::string::npos) continue;
+    std::istringstream tail(line.substr(separator + 3));
+    std::string fsType;
+    tail >> fsType;
+    type = fsType;  // the last one listed is the one on top
+  }
+  return type;
+}
+
+int RunProgram(const std::vector<std::string>& argv) {
+  pid_t child = fork();
+  if (child < 0) return 127;
+  if (child == 0) {
+    std::vector<char*> args;
+    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    execvp(args[0], args.data());
+    _exit(127);
+  }
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {}
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+}
+
+void MountFileSystem(FileSystemKind kind, const std::string& diskFile, const std::string& mountPoint) {
+  std::vector<std::string> command;
+  switch (kind) {
+    case FileSystemKind::Ntfs:
+      command = {"ntfs-3g", "-o", "ro", diskFile, mountPoint};
+      break;
+    case FileSystemKind::Ext:
+      command = {"mount", "-t", KernelHasFileSystem("ext4") ? "ext4" : "ext2", "-o", "ro,loop,noload",
+                 diskFile, mountPoint};
+      break;
+    case FileSystemKind::Xfs:
+      command = {"mount", "-t", "xfs", "-o", "ro,loop,norecovery", diskFile, mountPoint};
+      break;
+    case FileSystemKind::Btrfs:
+      command = {"mount", "-t", "btrfs", "-o", "ro,loop", diskFile, mountPoint};
+      break;
+    case FileSystemKind::Fat:
+      command = {"mount", "-t", "vfat", "-o", "ro,loop", diskFile, mountPoint};
+      break;
+    case FileSystemKind::Unknown:
+      throw CommandError("the partition holds no file system this command can mount; see --raw");
+  }
+  if (RunProgram(command) != 0)
+    throw CommandError(std::string("cannot mount the ") + FileSystemName(kind) + " file system (" +
+                       command[0] + " failed)");
+}
+
+bool UnmountPath(const std::string& path) {
+  if (!MountedTypeAt(path)) return true;
+  RunProgram({"umount", path});
+  return !MountedTypeAt(path);
+}

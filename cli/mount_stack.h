@@ -1,0 +1,31 @@
+// The layers of `harvesta mount` on Linux: which file system a partition holds, the private
+// runtime folder of a mount point, mounting the file system read-only on the FUSE disk file,
+// and the kernel's mount table.
+#pragma once
+#include <optional>
+#include <string>
+#include <vector>
+
+class MountedDisk;
+
+enum class FileSystemKind { Ntfs, Ext, Xfs, Btrfs, Fat, Unknown };
+
+FileSystemKind DetectFileSystem(MountedDisk& disk);
+const char* FileSystemName(FileSystemKind kind);
+// Whether the running kernel has the file system driver (/proc/filesystems).
+bool KernelHasFileSystem(const std::string& name);
+
+// Private folder of a mount point: its FUSE disk, the daemon's pid. Same for the same path.
+std::string RuntimeFolder(const std::string& mountPoint);
+
+// The file system type mounted exactly at path ("fuse.harvesta", "fuseblk", "ext4", ...).
+std::optional<std::string> MountedTypeAt(const std::string& path);
+
+// Runs a program and waits; returns its exit status (127 when it could not start).
+int RunProgram(const std::vector<std::string>& argv);
+
+// Mounts the file system of diskFile read-only at mountPoint: ntfs-3g directly on the file,
+// the kernel's drivers through a read-only loop device. Throws CommandError.
+void MountFileSystem(FileSystemKind kind, const std::string& diskFile, const std::string& mountPoint);
+// umount; true when nothing is mounted at path afterwards.
+bool UnmountPath(const std::string& path);
