@@ -1,0 +1,151 @@
+#!/usr/bin/env bash
+# End to end with real file systems: run.sh HARVESTA CASE (ntfs, fat32, ext4, failures).
+# Builds a volume, wraps it in images of several shapes, mounts each with harvesta mount,
+# copies the files out with rsync and compares them with the volume mounted directly;
+# export must equal the volume and verify must pass. Exit 77 (skipped) without root or FUSE.
+set -euo pipefail
+harvesta=$(realpath "$1") case=$2
+scripts=$(cd "$(dirname "$0")/../../scripts" && pwd)
+[ "$(id -u)" = 0 ] && [ -c /dev/fuse ] || { echo "needs root and /dev/fuse"; exit 77; }
+
+work=$(mktemp -d /tmp/harvesta-it.XXXXXX)
+mnt=$work/mnt ref=$work/ref
+mkdir -p "$mnt" "$ref"
+cleanup() {
+  "$harvesta" unmount "$mnt" >/dev/null 2>&1 || true
+  mountpoint -q "$ref" && umount "$ref"
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+# What a tree holds: type, size, content digest, link target relative to its mount.
+manifest() {
+  local root=$1 mountedAt=${2:-$1}
+  (cd "$root" && find . -path ./lost+found -prune -o -printf '%y %p %l\n' | sed "s#$mountedAt##" | sort)
+  (cd "$root" && find . -type f ! -path './lost+found/*' -exec md5sum {} + | sort -k2)
+}
+
+mount_reference() {  # mount_reference KIND VOLUME
+  case $1 in
+    ntfs) ntfs-3g -o ro "$2" "$ref" ;;
+    ext4) mount -o ro,loop "$2" "$ref" ;;
+  esac
+}
+
+check_shape() {  # check_shape KIND VOLUME NAME PARTITION-SUFFIX MAKE-IMAGE-OPTIONS...
+  local kind=$1 volume=$2 name=$3 suffix=$4; shift 4
+  local image=$work/$name.qvimg out=$work/out-$name
+  "$harvesta" make-image -p "$volume$suffix" "$@" "$image" >/dev/null
+  "$harvesta" mount "$image" --partition 1 "$mnt" >/dev/null
+  rsync -aX "$mnt/" "$out/"
+  if [ "$kind" = ntfs ]; then
+    [ "$(getfattr --absolute-names --only-values -n user.Zone.Identifier "$mnt/Readme.txt")" = '[ZoneTransfer] ZoneId=3' ] ||
+      fail "$name: alternate data stream"
+    [ "$(readlink "$mnt/Junction")" = "$mnt/level1" ] || fail "$name: junction"
+  fi
+  local mountedAt=$mnt
+  "$harvesta" unmount "$mnt"
+  ! mountpoint -q "$mnt" || fail "$name: still mounted"
+  mount_reference "$kind" "$volume"
+  diff <(manifest "$ref" "$ref") <(manifest "$out" "$mountedAt") || fail "$name: copied tree differs"
+  umount "$ref"
+  "$harvesta" export "$image" --partition 1 "$work/export.img"
+  cmp "$volume" "$work/export.img" || fail "$name: export differs"
+  "$harvesta" verify "$image" >/dev/null || fail "$name: verify"
+  rm -rf "$out" "$work/export.img" "$work"/"$name"*.qvimg
+  echo "ok: $kind $name"
+}
+
+case $case in
+  ntfs)
+    "$scripts/make-test-volume" ntfs "$work/ntfs.vol" 48
+    check_shape ntfs "$work/ntfs.vol" v6-plain-raw ,raw=65536 --format-version 6
+    check_shape ntfs "$work/ntfs.vol" v2-method1 "" --format-version 2 --compression 1 --method method1
+    HARVESTA_PASSWORD='pässwörd' check_shape ntfs "$work/ntfs.vol" v6-tokens-aes256 "" \
+      --compression 2 --method byte-tokens --password 'pässwörd' --cipher 3
+    "$harvesta" make-image -p "$work/ntfs.vol" --compression 1 --method alternate --split 3000000 \
+      "$work/split.qvimg" >/dev/null
+    [ "$(ls "$work"/split*.qvimg | wc -l)" -ge 3 ] || fail "split: fewer than three files"
+    last=$(ls "$work"/split*.qvimg | tail -1)
+    "$harvesta" mount "$last" --partition 1 "$mnt" >/dev/null
+    mount_reference ntfs "$work/ntfs.vol"
+    diff <(manifest "$ref" "$ref") <(manifest "$mnt" "$mnt") || fail "split: tree differs"
+    umount "$ref"
+    "$harvesta" unmount "$mnt"
+    "$harvesta" verify "$last" >/dev/null || fail "split: verify"
+    echo "ok: ntfs three-file set"
+    ;;
+  ext4)
+    "$scripts/make-test-volume" ext4 "$work/ext4.vol" 32
+    check_shape ext4 "$work/ext4.vol" v6-plain-raw ,raw=4096
+    HARVESTA_PASSWORD=secret check_shape ext4 "$work/ext4.vol" v6-method1-aes128 "" \
+      --compression 1 --method method1 --password secret --cipher 1
+    ;;
+  fat32)
+    "$scripts/make-test-volume" fat32 "$work/fat.vol" 64
+    "$harvesta" make-image -p "$work/fat.vol,type=0x0C" --compression 1 --method alternate \
+      "$work/fat.qvimg" >/dev/null
+    export LC_ALL=C.UTF-8 MTOOLS_SKIP_CHECK=1
+    message=$("$harvesta" mount "$work/fat.qvimg" --partition 1 "$mnt")
+    if grep -qw vfat /proc/filesystems; then
+      rsync -a "$mnt/" "$work/out/"
+    else
+      [[ $message == *"no vfat"*"$mnt/1.img"* ]] || fail "fat32: message does not name the disk file: $message"
+      mcopy -s -p -m -n -i "$mnt/1.img" ::/ "$work/out"
+    fi
+    "$harvesta" unmount "$mnt"
+    mcopy -s -p -m -n -i "$work/fat.vol" ::/ "$work/expected"
+    diff -r "$work/expected" "$work/out" || fail "fat32: copied tree differs"
+    "$harvesta" export "$work/fat.qvimg" --partition 1 - | cmp - "$work/fat.vol" || fail "fat32: export to stdout"
+    echo "ok: fat32"
+    ;;
+  failures)
+    "$scripts/make-test-volume" ext4 "$work/ext4.vol" 32
+    "$harvesta" make-image -p "$work/ext4.vol" --compression 1 --method byte-tokens --password pw \
+      "$work/img.qvimg" >/dev/null
+    export HARVESTA_PASSWORD=wrong
+    ! "$harvesta" mount "$work/img.qvimg" --partition 1 "$mnt" 2>"$work/err" || fail "wrong password mounted"
+    grep -q "wrong password" "$work/err" || fail "wrong password: no clear message"
+    ! mountpoint -q "$mnt" && [ -z "$(ls /run/harvesta 2>/dev/null | head -1)" ] || true
+    export HARVESTA_PASSWORD=pw
+
+    # A daemon killed outright leaves no stale FUSE layer; unmount clears the file system.
+    "$harvesta" mount "$work/img.qvimg" --partition 1 "$mnt" >/dev/null
+    pid=$(pgrep -f -n "harvesta mount $work/img.qvimg")
+    kill -9 "$pid"
+    sleep 1
+    ! grep -q "fuse.harvesta" /proc/self/mountinfo || fail "killed daemon left its FUSE mount"
+    "$harvesta" unmount "$mnt"
+    ! mountpoint -q "$mnt" || fail "kill: still mounted"
+
+    # Foreground: Ctrl-C unmounts everything.
+    "$harvesta" mount -f "$work/img.qvimg" --partition 1 "$mnt" >/dev/null &
+    fg=$!
+    for _ in $(seq 50); do mountpoint -q "$mnt" && break; sleep 0.1; done
+    mountpoint -q "$mnt" || fail "foreground mount not ready"
+    kill -INT "$fg"
+    wait "$fg" || fail "foreground mount exited with an error"
+    ! mountpoint -q "$mnt" && ! grep -q "fuse.harvesta" /proc/self/mountinfo || fail "Ctrl-C left a mount"
+
+    # One flipped byte in a stored block: verify names the block, reads fail with EIO.
+    python3 - "$work/img.qvimg" <<'PY'
+import sys
+path = sys.argv[1]
+with open(path, "r+b") as f:
+    # Block 0 is stored first; garbling its first cipher block breaks its token stream.
+    f.seek(8)
+    b = f.read(1); f.seek(-1, 1); f.write(bytes([b[0] ^ 0x40]))
+PY
+    ! "$harvesta" verify "$work/img.qvimg" >/dev/null 2>"$work/err" || fail "verify passed a flipped byte"
+    grep -q "partition 1 block 0:" "$work/err" || fail "verify did not name the block"
+    ! "$harvesta" export "$work/img.qvimg" --partition 1 "$work/out.img" 2>/dev/null || fail "export of damage"
+    [ ! -e "$work/out.img" ] || fail "export left a half-written file"
+    "$harvesta" mount "$work/img.qvimg" "$mnt" --raw >/dev/null
+    ! dd if="$mnt/1.img" of=/dev/null bs=1M 2>"$work/err" || fail "damaged block read without error"
+    grep -q "Input/output error" "$work/err" || fail "damaged block: not EIO"
+    "$harvesta" unmount "$mnt"
+    echo "ok: failures"
+    ;;
+  *) fail "unknown case $case" ;;
+esac
