@@ -1,6 +1,7 @@
 // harvesta export IMAGE --partition N OUTPUT: the partition's bytes into OUTPUT ("-" for
 // stdout). A file output is sparse where the partition reads as zeros.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -60,8 +61,11 @@ void WriteSparse(int fd, uint64_t position, const uint8_t* data, size_t length, 
   }
 }
 
+// Holes and the final length apply to regular files; devices and pipes get every byte.
 void CopyPartition(MountedDisk& disk, int fd, bool toStdout, const ExportOptions& options) {
   const std::string name = toStdout ? "stdout" : options.Output;
+  struct stat target{};
+  const bool sparse = fstat(fd, &target) == 0 && S_ISREG(target.st_mode);
   ProgressBar progress("export", disk.Size());
   std::vector<uint8_t> chunk(kChunk);
   for (uint64_t offset = 0; offset < disk.Size();) {
@@ -70,12 +74,12 @@ void CopyPartition(MountedDisk& disk, int fd, bool toStdout, const ExportOptions
     if (disk.Read(offset, length, chunk.data()) != kReadOk)
       throw CommandError("partition " + std::to_string(options.Partition) +
                          ": cannot read bytes at offset " + std::to_string(offset) + " (damaged image?)");
-    if (toStdout) WriteAll(fd, chunk.data(), length, name);
-    else WriteSparse(fd, offset, chunk.data(), length, name);
+    if (sparse) WriteSparse(fd, offset, chunk.data(), length, name);
+    else WriteAll(fd, chunk.data(), length, name);
     offset += length;
     progress.Update(offset);
   }
-  if (!toStdout && ftruncate(fd, off_t(disk.Size())) != 0)
+  if (sparse && ftruncate(fd, off_t(disk.Size())) != 0)
     throw CommandError("cannot write " + name + ": " + std::strerror(errno));
 }
 
@@ -95,8 +99,10 @@ void RunExport(const ExportOptions& options) {
   } catch (...) {
     std::signal(SIGINT, previous);
     if (!toStdout) {
+      struct stat target{};
+      bool regular = fstat(fd, &target) == 0 && S_ISREG(target.st_mode);
       close(fd);
-      unlink(options.Output.c_str());
+      if (regular) unlink(options.Output.c_str());  // never leave a half-written copy
     }
     throw;
   }

@@ -49,7 +49,7 @@ class MountedDisk {
   void GiveBack(std::unique_ptr<Reader> reader);
   std::shared_ptr<CachedBlock> Block(uint32_t block);
   void DecodeInto(CachedBlock& entry, uint32_t block);
-  void ScheduleAhead(uint32_t nextBlock);
+  void ScheduleAhead(uint32_t nextBlock, uint32_t count);
   void DecodeAheadLoop();
 
   std::vector<uint8_t> record_;

@@ -148,11 +148,11 @@ std::shared_ptr<MountedDisk::CachedBlock> MountedDisk::Block(uint32_t block) {
   return entry;
 }
 
-void MountedDisk::ScheduleAhead(uint32_t nextBlock) {
+void MountedDisk::ScheduleAhead(uint32_t nextBlock, uint32_t count) {
   if (options_.ReadAheadBlocks == 0) return;
   {
     std::lock_guard lock(cacheMutex_);
-    for (uint32_t i = 0; i < options_.ReadAheadBlocks; ++i) {
+    for (uint32_t i = 0; i < count; ++i) {
       uint64_t block = uint64_t(nextBlock) + i;
       if (block >= layout_.BlockCount) break;
       if (cache_.count(uint32_t(block)) ||
@@ -203,7 +203,8 @@ ReadStatus MountedDisk::Read(uint64_t offset, uint32_t length, uint8_t* destinat
     sequential = first == nextSequentialBlock_ || first + 1 == nextSequentialBlock_;
     nextSequentialBlock_ = uint32_t(last + 1);
   }
-  if (sequential) ScheduleAhead(uint32_t(last + 1));
+  // The request's own later blocks too: the workers decode them while this thread copies.
+  if (sequential) ScheduleAhead(uint32_t(first + 1), uint32_t(last - first) + options_.ReadAheadBlocks);
   uint32_t from = uint32_t(relative - first * layout_.BlockSize);
   uint32_t done = 0;
   for (uint64_t block = first; block <= last; ++block) {
@@ -230,7 +231,7 @@ ReadStatus MountedDisk::ReadBlock(uint32_t block, std::vector<uint8_t>& data,
     sequential = block == nextSequentialBlock_;
     nextSequentialBlock_ = block + 1;
   }
-  if (sequential) ScheduleAhead(block + 1);
+  if (sequential) ScheduleAhead(block + 1, options_.ReadAheadBlocks);
   std::shared_ptr<CachedBlock> entry = Block(block);
   if (entry->Status != kReadOk) return entry->Status;
   data.assign(entry->Data.begin(), entry->Data.begin() + entry->Available);
