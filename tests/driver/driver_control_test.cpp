@@ -25,7 +25,6 @@ class ControlTest : public ::testing::Test {
   }
   void SetUp() override {
     ASSERT_EQ(image_->Error, "");
-    ASSERT_EQ(drive_.OpenError(), DWORD(ERROR_SUCCESS));
   }
 
   // The record with a disk length the geometry can be checked against.
@@ -43,6 +42,7 @@ class ControlTest : public ::testing::Test {
 TestImage* ControlTest::image_;
 
 TEST_F(ControlTest, IdleDeviceHasNoMedia) {
+  ASSERT_EQ(drive_.OpenIdle(), DWORD(ERROR_SUCCESS));
   uint8_t buffer[1024] = {};
   const DWORD codes[] = {IOCTL_IMAGE_QUERY, IOCTL_DISK_GET_DRIVE_GEOMETRY, IOCTL_DISK_GET_LENGTH_INFO,
                          IOCTL_DISK_IS_WRITABLE, IOCTL_IMAGE_UNMOUNT, IOCTL_STORAGE_CHECK_VERIFY, 0x12345678};
@@ -57,12 +57,14 @@ TEST_F(ControlTest, IdleDeviceHasNoMedia) {
 TEST_F(ControlTest, MountRefusesARecordWithoutFiles) {
   std::vector<uint8_t> record(image_->Record.begin(), image_->Record.begin() + kMountRecordHeaderSize);
   EXPECT_EQ(drive_.Mount(record), DWORD(ERROR_INVALID_PARAMETER));
-  EXPECT_EQ(drive_.Control(IOCTL_IMAGE_QUERY, nullptr, 0, nullptr, 0), DWORD(ERROR_NOT_READY));
+  EXPECT_EQ(QueryDevice(2), DWORD(ERROR_NOT_READY));
 }
 
 TEST_F(ControlTest, MountedDiskIsReadOnlyAndMountedOnce) {
   ASSERT_EQ(drive_.Mount(image_->Record), DWORD(ERROR_SUCCESS));
-  EXPECT_EQ(drive_.Mount(image_->Record), DWORD(ERROR_INVALID_FUNCTION));
+  // Straight to the device: the program's MountImageDrive would stop at the busy letter.
+  EXPECT_EQ(drive_.Control(IOCTL_IMAGE_MOUNT, image_->Record.data(), DWORD(image_->Record.size()), nullptr, 0),
+            DWORD(ERROR_INVALID_FUNCTION));
   EXPECT_EQ(drive_.Control(IOCTL_DISK_IS_WRITABLE, nullptr, 0, nullptr, 0), DWORD(ERROR_WRITE_PROTECT));
   uint8_t sector[512] = {};
   EXPECT_EQ(drive_.WriteAt(0, sector, sizeof sector), DWORD(ERROR_INVALID_PARAMETER));

@@ -48,9 +48,8 @@ class MountTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_EQ(image_->Error, "");
     ASSERT_EQ(image_->Files.size(), 3u);
-    ASSERT_EQ(drive_.OpenError(), DWORD(ERROR_SUCCESS));
   }
-  bool Idle() { return drive_.Control(IOCTL_IMAGE_QUERY, nullptr, 0, nullptr, 0) == ERROR_NOT_READY; }
+  static bool Idle() { return QueryDevice(0) == ERROR_NOT_READY; }
 
   static TestImage* image_;
   VirtualDrive drive_{0};
@@ -126,10 +125,10 @@ TEST_F(MountTest, HostileRecordsAreRefused) {
 TEST(DeviceSet, NumberOfDevicesFromTheParameters) {
   for (unsigned number = 0; number < kTestDeviceCount; ++number) {
     VirtualDrive drive(number);
-    EXPECT_EQ(drive.OpenError(), DWORD(ERROR_SUCCESS)) << "device " << number;
+    EXPECT_EQ(drive.OpenIdle(), DWORD(ERROR_SUCCESS)) << "device " << number;
   }
   VirtualDrive beyond(kTestDeviceCount);
-  EXPECT_NE(beyond.OpenError(), DWORD(ERROR_SUCCESS));
+  EXPECT_NE(beyond.OpenIdle(), DWORD(ERROR_SUCCESS));
 }
 
 }  // namespace

@@ -2,8 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
+#include "codec.h"
 #include "mount_record.h"
 #include "test_images.h"
 #include "virtual_drive.h"
@@ -83,7 +85,6 @@ TEST_P(ShapeTest, ReadsEqualThePartitionBytes) {
   }
 
   VirtualDrive drive(1);
-  ASSERT_EQ(drive.OpenError(), DWORD(ERROR_SUCCESS));
   ASSERT_EQ(drive.Mount(image.Record), DWORD(ERROR_SUCCESS));
 
   const uint64_t size = image.Volume.size();
@@ -129,5 +130,50 @@ INSTANTIATE_TEST_SUITE_P(Images, ShapeTest, ::testing::ValuesIn(kShapes),
                            std::replace(name.begin(), name.end(), '-', '_');
                            return name;
                          });
+
+// Flips the last stored byte of block (the byte-token stream's end marker) in its file and
+// returns whether the stored bytes no longer decode.
+bool BreakStoredBlock(const TestImage& image, uint32_t block) {
+  BlockLocation location;
+  if (!LocateStoredBlock(image, block, &location) || location.StoredLength == 0) return false;
+  std::vector<uint8_t> stored(location.StoredLength);
+  FILE* file = fopen(image.Files[location.Slot].c_str(), "r+b");
+  if (!file) return false;
+  bool written = _fseeki64(file, int64_t(location.FileOffset), SEEK_SET) == 0 &&
+                 fread(stored.data(), 1, stored.size(), file) == stored.size();
+  stored.back() ^= 0xFF;
+  written = written && _fseeki64(file, int64_t(location.FileOffset), SEEK_SET) == 0 &&
+            fwrite(stored.data(), 1, stored.size(), file) == stored.size();
+  written = fclose(file) == 0 && written;
+  std::vector<uint8_t> decoded(image.Volume.size());
+  uint32_t capacity = uint32_t(decoded.size());
+  return written && DecompressBlock(location.Method, stored.data(), uint32_t(stored.size()), decoded.data(),
+                                    &capacity) != kDecodeOk;
+}
+
+TEST(DamagedImage, UndecodableBlockFailsItsReadsOnly) {
+  constexpr ImageShape kShape = {"damaged-block", 6, 2, BlockMethod::ByteTokens, 0, 0, 0, 65536};
+  const TestImage image = MakeTestImage(kShape);
+  ASSERT_EQ(image.Error, "");
+  ASSERT_TRUE(BreakStoredBlock(image, 1));
+
+  VirtualDrive drive(1);
+  ASSERT_EQ(drive.Mount(image.Record), DWORD(ERROR_SUCCESS));
+  std::vector<uint8_t> buffer(2 * kShape.BlockSize);
+  // Asked again, the block fails again: what did decode of it is not served as its data.
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    SCOPED_TRACE(attempt);
+    EXPECT_EQ(drive.ReadAt(kShape.BlockSize, buffer.data(), 4096), DWORD(ERROR_CRC));
+    EXPECT_EQ(drive.ReadAt(kShape.BlockSize - 4096, buffer.data(), 8192), DWORD(ERROR_CRC));
+  }
+  // The blocks around it still read as the partition.
+  for (uint64_t offset : {uint64_t(0), 2ull * kShape.BlockSize, 3ull * kShape.BlockSize}) {
+    SCOPED_TRACE(offset);
+    ASSERT_EQ(drive.ReadAt(offset, buffer.data(), kShape.BlockSize), DWORD(ERROR_SUCCESS));
+    EXPECT_TRUE(std::equal(buffer.begin(), buffer.begin() + kShape.BlockSize, image.Volume.begin() + offset));
+  }
+  EXPECT_EQ(drive.Unmount(), DWORD(ERROR_SUCCESS));
+  RemoveTestImage(image);
+}
 
 }  // namespace

@@ -7,6 +7,8 @@
 #include <string>
 
 #include "driver_service.h"
+#include "message_sink.h"
+#include "shown_messages.h"
 #include "virtual_drive.h"
 
 namespace {
@@ -32,7 +34,7 @@ class DriverEnvironment : public ::testing::Environment {
   void TearDown() override {
     EXPECT_EQ(StopAndDeleteDriver(), "");
     VirtualDrive drive(0);
-    EXPECT_NE(drive.OpenError(), DWORD(ERROR_SUCCESS)) << "device 0 still opens after unload";
+    EXPECT_NE(drive.OpenIdle(), DWORD(ERROR_SUCCESS)) << "device 0 still opens after unload";
   }
 
  private:
@@ -47,6 +49,7 @@ int main(int argc, char** argv) {
     fprintf(stderr, "usage: %s DRIVER.sys [gtest options]\n", argv[0]);
     return 2;
   }
+  SetMessageSink(RecordShownMessage);
   ::testing::AddGlobalTestEnvironment(new DriverEnvironment(WindowsPath(argv[1])));
   return RUN_ALL_TESTS();
 }

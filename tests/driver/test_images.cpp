@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "image_folder.h"
+#include "mount_record.h"
 #include "mount_record_build.h"
 #include "mount_values.h"
 #include "password.h"
@@ -31,7 +32,30 @@ bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes) 
   return fclose(file) == 0 && written;
 }
 
+// FileSource over the image's files, slot = file number.
+bool ReadImageFile(void* context, uint32_t slot, uint64_t offset, uint8_t* buffer, uint32_t length,
+                   uint32_t* bytesRead) {
+  const auto& files = *static_cast<const std::vector<std::string>*>(context);
+  *bytesRead = 0;
+  if (slot >= files.size()) return false;
+  FILE* file = fopen(files[slot].c_str(), "rb");
+  if (!file) return false;
+  if (_fseeki64(file, int64_t(offset), SEEK_SET) == 0) *bytesRead = uint32_t(fread(buffer, 1, length, file));
+  fclose(file);
+  return true;
+}
+
 }  // namespace
+
+bool LocateStoredBlock(const TestImage& image, uint32_t block, BlockLocation* location) {
+  ParsedMountRecord parsed;
+  if (!ParseMountRecord(image.Record.data(), uint32_t(image.Record.size()), &parsed)) return false;
+  std::vector<uint8_t> work(BlockReaderWorkSize(&parsed.Layout, 1));
+  BlockReader reader;
+  const FileSource files = {ReadImageFile, const_cast<std::vector<std::string>*>(&image.Files)};
+  return !work.empty() && InitBlockReader(&reader, &parsed.Layout, files, work.data(), work.size(), 1) &&
+         LocateBlock(&reader, block, location) == kReadOk;
+}
 
 std::vector<uint8_t> MakeVolumeBytes(uint64_t size, uint32_t blockSize, uint32_t seed) {
   std::vector<uint8_t> volume(size);

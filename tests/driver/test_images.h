@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "block_reader.h"
 #include "image_writer.h"
 
 struct ImageShape {
@@ -33,3 +34,7 @@ void RemoveTestImage(const TestImage& image);
 
 // A partition of size bytes: incompressible stretches, text, and whole zero blocks.
 std::vector<uint8_t> MakeVolumeBytes(uint64_t size, uint32_t blockSize, uint32_t seed);
+
+// Where the image keeps block's stored bytes, found through the read path's own index lookup.
+// False when the block cannot be located.
+bool LocateStoredBlock(const TestImage& image, uint32_t block, BlockLocation* location);

@@ -2,48 +2,75 @@
 
 #include <cstdio>
 
+#include "mount_drive_win32.h"
 #include "mount_record.h"
 
 namespace {
 
-std::string DosName(char letter) { return std::string(1, letter) + ":"; }
+std::string DosName(char letter) { return {letter, ':'}; }
 
 DWORD Result(BOOL ok) { return ok ? ERROR_SUCCESS : GetLastError(); }
 
 }  // namespace
 
-char FreeDriveLetter() {
-  char target[MAX_PATH];
-  for (char letter = 'D'; letter <= 'Z'; ++letter)
-    if (!QueryDosDeviceA(DosName(letter).c_str(), target, sizeof target)) return letter;
-  return 0;
-}
-
-VirtualDrive::VirtualDrive(unsigned deviceNumber) {
-  letter_ = FreeDriveLetter();
-  if (!letter_) {
-    openError_ = ERROR_NO_MORE_ITEMS;
-    return;
-  }
+std::string DeviceName(unsigned deviceNumber) {
   char device[64];
   snprintf(device, sizeof device, "\\Device\\Vaultdisk\\Vaultdisk%u", deviceNumber);
-  if (!DefineDosDeviceA(DDD_RAW_TARGET_PATH, DosName(letter_).c_str(), device)) {
-    openError_ = GetLastError();
-    letter_ = 0;
-    return;
-  }
-  const std::string path = "\\\\.\\" + DosName(letter_);
-  handle_ = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                        nullptr, OPEN_EXISTING, FILE_FLAG_NO_BUFFERING, nullptr);
-  if (handle_ == INVALID_HANDLE_VALUE) openError_ = GetLastError();
+  return device;
+}
+
+std::string DriveTarget(char letter) {
+  char target[520];
+  if (!QueryDosDeviceA(DosName(letter).c_str(), target, sizeof target)) return "";
+  return target;
+}
+
+DWORD QueryDevice(unsigned deviceNumber) {
+  VirtualDrive probe(deviceNumber);
+  if (const DWORD error = probe.OpenIdle(); error != ERROR_SUCCESS) return error;
+  return probe.Control(IOCTL_IMAGE_QUERY, nullptr, 0, nullptr, 0);
 }
 
 VirtualDrive::~VirtualDrive() {
-  if (handle_ != INVALID_HANDLE_VALUE) {
-    Unmount();
-    CloseHandle(handle_);
-  }
-  if (letter_) DefineDosDeviceA(DDD_REMOVE_DEFINITION, DosName(letter_).c_str(), nullptr);
+  if (mounted_) Unmount();
+  Close();
+}
+
+void VirtualDrive::Close() {
+  if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+  handle_ = INVALID_HANDLE_VALUE;
+  if (idleMapped_) DefineDosDeviceA(DDD_REMOVE_DEFINITION, DosName(letter_).c_str(), nullptr);
+  idleMapped_ = false;
+}
+
+DWORD VirtualDrive::OpenLetter() {
+  const std::string path = "\\\\.\\" + DosName(letter_);
+  handle_ = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                        nullptr, OPEN_EXISTING, FILE_FLAG_NO_BUFFERING, nullptr);
+  return handle_ == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+}
+
+DWORD VirtualDrive::Mount(const std::vector<uint8_t>& record) {
+  Close();
+  letter_ = ChooseDriveLetter();
+  if (MountImageDrive(deviceNumber_, record.data(), uint32_t(record.size()), letter_) != 0) return GetLastError();
+  mounted_ = true;
+  return OpenLetter();
+}
+
+DWORD VirtualDrive::Unmount() {
+  if (!mounted_) return ERROR_NOT_READY;
+  mounted_ = false;
+  return UnmountImageDrive(letter_) == 0 ? ERROR_SUCCESS : GetLastError();
+}
+
+DWORD VirtualDrive::OpenIdle() {
+  Close();
+  letter_ = ChooseDriveLetter();
+  if (!DefineDosDeviceA(DDD_RAW_TARGET_PATH, DosName(letter_).c_str(), DeviceName(deviceNumber_).c_str()))
+    return GetLastError();
+  idleMapped_ = true;
+  return OpenLetter();
 }
 
 DWORD VirtualDrive::Control(DWORD code, const void* input, DWORD inputSize, void* output, DWORD outputSize,
@@ -54,12 +81,6 @@ DWORD VirtualDrive::Control(DWORD code, const void* input, DWORD inputSize, void
   if (returned) *returned = bytes;
   return error;
 }
-
-DWORD VirtualDrive::Mount(const std::vector<uint8_t>& record) {
-  return Control(IOCTL_IMAGE_MOUNT, record.data(), DWORD(record.size()), nullptr, 0);
-}
-
-DWORD VirtualDrive::Unmount() { return Control(IOCTL_IMAGE_UNMOUNT, nullptr, 0, nullptr, 0); }
 
 DWORD VirtualDrive::ReadAt(uint64_t offset, void* buffer, DWORD length, DWORD* read) {
   OVERLAPPED position = {};
