@@ -48,9 +48,8 @@ NTSTATUS OpenImageFiles(const ParsedMountRecord& record, MountedImage* image, UL
   MountFileCursor cursor = FirstMountFile(&record);
   MountFileEntry entry;
   while (NextMountFile(&cursor, &entry)) {
-    HANDLE& slot = image->FileHandles[entry.Slot];
-    if (slot) return STATUS_INVALID_PARAMETER;  // a slot named twice
-    NTSTATUS status = OpenImageFile(entry, &slot, alignment);
+    // The parser refused a slot named twice: each handle is opened once.
+    NTSTATUS status = OpenImageFile(entry, &image->FileHandles[entry.Slot], alignment);
     if (!NT_SUCCESS(status)) return status;
   }
   return STATUS_SUCCESS;

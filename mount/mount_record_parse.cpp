@@ -16,6 +16,26 @@ bool ReadEntry(const uint8_t* at, const uint8_t* end, MountFileEntry* entry, con
   return true;
 }
 
+// Slots checked per pass over the list: the bitmap stays small enough for a kernel stack, and
+// the most slots a record can count (65535) take eight passes.
+constexpr uint32_t kSlotsPerPass = 8192;
+
+// A slot named twice would have one file shadow another. The list is well formed.
+bool SlotsAreDistinct(const ParsedMountRecord* parsed, uint32_t slotCount) {
+  for (uint32_t first = 0; first < slotCount; first += kSlotsPerPass) {
+    uint8_t seen[kSlotsPerPass / 8] = {};
+    MountFileCursor cursor = FirstMountFile(parsed);
+    MountFileEntry entry;
+    while (NextMountFile(&cursor, &entry)) {
+      if (entry.Slot < first || entry.Slot - first >= kSlotsPerPass) continue;
+      const uint32_t bit = entry.Slot - first;
+      if (seen[bit / 8] & (1u << (bit % 8))) return false;
+      seen[bit / 8] |= uint8_t(1u << (bit % 8));
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 bool ParseMountRecord(const uint8_t* record, uint32_t size, ParsedMountRecord* parsed) {
@@ -53,7 +73,8 @@ bool ParseMountRecord(const uint8_t* record, uint32_t size, ParsedMountRecord* p
     if (entry.Slot >= fixed.FileSlotCount) return false;
     cursor.Next = next;
   }
-  return cursor.Next == cursor.End;  // no bytes beyond the last entry
+  if (cursor.Next != cursor.End) return false;  // bytes beyond the last entry
+  return SlotsAreDistinct(parsed, fixed.FileSlotCount);
 }
 
 MountFileCursor FirstMountFile(const ParsedMountRecord* parsed) {

@@ -128,6 +128,7 @@ TEST(MountRecordBuild, ValuesThatCannotBeSentAreRefused) {
       {"sector size too large", [](MountValues& v) { v.SectorSizeUnits = 256; }},
       {"file count 65536", [](MountValues& v) { v.FileCount = 65536; }},
       {"raw file beyond catalogue", [](MountValues& v) { v.RawRegionFile = 3; }},
+      {"file named twice", [](MountValues& v) { v.Files[2].Number = 0; }},
       {"paths too long", [](MountValues& v) { v.Files[0].Path = std::string(70000, 'a'); }},
   };
   for (const Case& c : cases) {
@@ -162,6 +163,7 @@ TEST(MountRecordParse, MalformedRecordsAreRefused) {
       {"empty path", [](std::vector<uint8_t>& r) {
          r.resize(89); r.insert(r.end(), {0, 0, 0}); Put16(r, 81, 3); Put16(r, 83, 1); }},
       {"slot at slot count", [](std::vector<uint8_t>& r) { Put16(r, r.size() - 2, 3); }},
+      {"slot named twice", [](std::vector<uint8_t>& r) { Put16(r, r.size() - 2, 0); }},
       {"block size 0", [](std::vector<uint8_t>& r) { std::memset(&r[15], 0, 4); }},
       {"cipher type 4", [](std::vector<uint8_t>& r) { Put16(r, 79, 4); }},
       {"no file slots", [](std::vector<uint8_t>& r) { Put16(r, 85, 0); }},
@@ -179,6 +181,28 @@ TEST(MountRecordParse, MalformedRecordsAreRefused) {
   for (size_t size = 0; size < good.size(); ++size) {
     std::vector<uint8_t> cut(good.begin(), good.begin() + size);
     EXPECT_FALSE(ParseMountRecord(cut.data(), uint32_t(cut.size()), &parsed)) << size;
+  }
+}
+
+// The slot check covers the whole 16-bit range, not only the first slots.
+TEST(MountRecordParse, SlotsAreDistinctAcrossTheSlotRange) {
+  struct Case {
+    uint16_t Slots[3];
+    bool Accepted;
+  } cases[] = {
+      {{0, 8192, 65534}, true},
+      {{8191, 8192, 16383}, true},
+      {{40000, 8192, 40000}, false},
+      {{65534, 1, 65534}, false},
+  };
+  for (const Case& c : cases) {
+    MountValues values = SampleValues();
+    values.FileCount = 65535;
+    for (size_t i = 0; i < 3; ++i) values.Files[i].Number = c.Slots[i];
+    // The builder hands its record to ParseMountRecord and keeps it only if it passes.
+    std::string error;
+    EXPECT_EQ(BuildMountRecord(values, &error).has_value(), c.Accepted)
+        << c.Slots[0] << " " << c.Slots[1] << " " << c.Slots[2] << ": " << error;
   }
 }
 
