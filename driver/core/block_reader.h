@@ -82,7 +82,8 @@ inline bool SumOverflows(uint64_t a, uint64_t b) { return a + b < a; }
 
 // True when the layout is one the reader can serve without overflow or out-of-range access:
 // block size 1 .. kMaxBlockSize, cipher type 0 .. 3, at least one file slot, the raw file slot
-// and the block index inside the slots, and every derived position representable.
+// and the block index inside the slots, a disk length below 2^63, and every derived position
+// representable.
 bool IsValidLayout(const VirtualDiskLayout* layout);
 
 // Bytes of work area InitBlockReader needs for decodedBlocks (1 .. kMaxDecodedBlocks) cached

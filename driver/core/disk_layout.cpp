@@ -9,6 +9,8 @@ bool IsValidLayout(const VirtualDiskLayout* layout) {
   if (layout->CipherType > 3) return false;
   if (layout->FileCount == 0 || layout->RawFileSlot >= layout->FileCount) return false;
   if (layout->SectorSize == 0) return false;
+  // Both sides report the length as a signed 64-bit size (partition length, file size).
+  if (layout->DiskLength > uint64_t(INT64_MAX)) return false;
   // Every byte the layout can address must have a representable position.
   uint64_t blockBytes = uint64_t(layout->BlockCount) * layout->BlockSize;
   if (SumOverflows(layout->RawLength, blockBytes)) return false;

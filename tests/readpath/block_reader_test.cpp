@@ -297,6 +297,7 @@ TEST(ReadPathLayout, ValuesTheReaderCannotServeAreRefused) {
          l.BlockCount = UINT32_MAX; l.BlockSize = kMaxBlockSize; l.RawLength = UINT64_MAX - 100; }},
       {"raw offset overflows", [](VirtualDiskLayout& l) { l.RawLength = 10; l.RawOffset = UINT64_MAX - 5; }},
       {"index overflows", [](VirtualDiskLayout& l) { l.IndexOffset = UINT64_MAX - 50; }},
+      {"disk length past 2^63", [](VirtualDiskLayout& l) { l.DiskLength = uint64_t(INT64_MAX) + 1; }},
   };
   for (const Case& c : cases) {
     MemoryImage image = base;
