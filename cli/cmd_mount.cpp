@@ -4,7 +4,8 @@
 //
 // A daemon serves the partition through FUSE; the file system is mounted on its disk file.
 // Errors before the mount is ready reach the user from the foreground process; after that the
-// daemon runs in the background (or in the foreground with -f, where Ctrl-C unmounts).
+// daemon runs in the background (or in the foreground with -f, where Ctrl-C unmounts). If it is
+// killed, its watcher (mount_watcher.h) takes down what it had mounted.
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
@@ -18,12 +19,14 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <thread>
 
 #include "commands.h"
 #include "fuse_disk.h"
 #include "image_access.h"
 #include "mount_stack.h"
+#include "mount_watcher.h"
 #include "mounted_disk.h"
 
 namespace {
@@ -70,13 +73,6 @@ struct Session {
   std::string UpperMount;  // the file system mounted over the FUSE disk file, if any
   std::string Runtime;
 };
-
-void RemoveRuntime(const std::string& runtime) {
-  std::error_code ignored;
-  std::filesystem::remove(runtime + "/pid", ignored);
-  std::filesystem::remove(runtime + "/disk", ignored);  // empty mount point folder
-  std::filesystem::remove(runtime, ignored);
-}
 
 // Waits for SIGINT, SIGTERM or SIGHUP; unmounts the file system, then stops FUSE. A busy file
 // system stays mounted and the daemon keeps serving it. SIGUSR1 only ends the wait.
@@ -126,7 +122,9 @@ int Serve(const MountOptions& options, const std::vector<std::vector<uint8_t>>& 
   session.Runtime = RuntimeFolder(options.MountPoint);
   FileSystemKind kind = FileSystemKind::Unknown;
   std::thread server;
+  std::optional<MountWatcher> watcher;  // cleans up if this process is killed
   try {
+    watcher.emplace(options.MountPoint, session.Runtime);  // before any thread or FUSE file
     for (const auto& record : records) session.Disks.push_back(std::make_unique<MountedDisk>(record));
     std::filesystem::create_directories(session.Runtime);
     std::ofstream(session.Runtime + "/pid") << getpid() << '\n';
@@ -153,12 +151,14 @@ int Serve(const MountOptions& options, const std::vector<std::vector<uint8_t>>& 
     if (fuseAt != options.MountPoint) {
       MountFileSystem(kind, fuseAt + "/" + files[0].Name, options.MountPoint);
       session.UpperMount = options.MountPoint;
+      watcher->FileSystemMounted();
     }
   } catch (const std::exception& e) {
     if (session.Fuse) session.Fuse->Stop();
     if (server.joinable()) server.join();
     session.Fuse.reset();
     RemoveRuntime(session.Runtime);
+    if (watcher) watcher->Dismiss();
     ready.Send(false, e.what());
     return 1;
   }
@@ -178,6 +178,7 @@ int Serve(const MountOptions& options, const std::vector<std::vector<uint8_t>>& 
   session.Fuse.reset();
   session.Disks.clear();
   RemoveRuntime(session.Runtime);
+  watcher->Dismiss();
   return 0;
 }
 

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -79,10 +80,17 @@ std::string RuntimeFolder(const std::string& mountPoint) {
   return std::string(base) + "/" + name;
 }
 
-std::optional<std::string> MountedTypeAt(const std::string& path) {
+void RemoveRuntime(const std::string& runtime) {
+  std::error_code ignored;
+  std::filesystem::remove(runtime + "/pid", ignored);
+  std::filesystem::remove(runtime + "/disk", ignored);  // empty mount point folder
+  std::filesystem::remove(runtime, ignored);
+}
+
+std::optional<MountEntry> MountAt(const std::string& path) {
   std::ifstream table("/proc/self/mountinfo");
   std::string line;
-  std::optional<std::string> type;
+  std::optional<MountEntry> entry;
   while (std::getline(table, line)) {
     std::istringstream fields(line);
     std::string id, parent, device, root, point;
@@ -91,11 +99,18 @@ std::optional<std::string> MountedTypeAt(const std::string& path) {
     size_t separator = line.find(" - ");
     if (separator == std::string::npos) continue;
     std::istringstream tail(line.substr(separator + 3));
-    std::string fsType;
-    tail >> fsType;
-    type = fsType;  // the last one listed is the one on top
+    MountEntry found;
+    tail >> found.Type >> found.Source;
+    found.Source = Unescape(found.Source);
+    entry = found;  // the last one listed is the one on top
   }
-  return type;
+  return entry;
+}
+
+std::optional<std::string> MountedTypeAt(const std::string& path) {
+  std::optional<MountEntry> entry = MountAt(path);
+  if (!entry) return std::nullopt;
+  return entry->Type;
 }
 
 int RunProgram(const std::vector<std::string>& argv) {

@@ -17,8 +17,16 @@ bool KernelHasFileSystem(const std::string& name);
 
 // Private folder of a mount point: its FUSE disk, the daemon's pid. Same for the same path.
 std::string RuntimeFolder(const std::string& mountPoint);
+// Removes the runtime folder, its pid file and the (unmounted) folder of the FUSE disk.
+void RemoveRuntime(const std::string& runtime);
 
-// The file system type mounted exactly at path ("fuse.harvesta", "fuseblk", "ext4", ...).
+struct MountEntry {
+  std::string Type;    // "fuse.harvesta", "fuseblk", "ext4", ...
+  std::string Source;  // "/dev/loop3", the disk file under ntfs-3g, ...
+};
+// What is mounted exactly at path (the top one when several are stacked there).
+std::optional<MountEntry> MountAt(const std::string& path);
+// The file system type mounted exactly at path.
 std::optional<std::string> MountedTypeAt(const std::string& path);
 
 // Runs a program and waits; returns its exit status (127 when it could not start).

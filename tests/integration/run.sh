@@ -110,14 +110,23 @@ case $case in
     ! mountpoint -q "$mnt" && [ -z "$(ls /run/harvesta 2>/dev/null | head -1)" ] || true
     export HARVESTA_PASSWORD=pw
 
-    # A daemon killed outright leaves no stale FUSE layer; unmount clears the file system.
+    # A daemon killed outright leaves nothing behind: no FUSE layer, no file system on the
+    # mount point, no loop device on its disk file, no runtime folder.
     "$harvesta" mount "$work/img.qvimg" --partition 1 "$mnt" >/dev/null
-    pid=$(pgrep -f -n "harvesta mount $work/img.qvimg")
-    kill -9 "$pid"
-    sleep 1
-    ! grep -q "fuse.harvesta" /proc/self/mountinfo || fail "killed daemon left its FUSE mount"
-    "$harvesta" unmount "$mnt"
-    ! mountpoint -q "$mnt" || fail "kill: still mounted"
+    loop=$(findmnt -n -o SOURCE --mountpoint "$mnt")
+    backing=$(losetup --raw -n -O BACK-MAJ:MIN,BACK-INO "$loop")  # its path changes once FUSE is gone
+    runtime=$(dirname "$(dirname "$(losetup -n -O BACK-FILE "$loop")")")
+    [ -f "$runtime/pid" ] || fail "kill: no runtime folder at $runtime"
+    kill -9 "$(cat "$runtime/pid")"
+    left() {
+      mountpoint -q "$mnt" && echo "$mnt still mounted"
+      grep -qF " $runtime/disk " /proc/self/mountinfo && echo "FUSE layer"
+      losetup -l --raw -n -O BACK-MAJ:MIN,BACK-INO | grep -qxF "$backing" && echo "loop device on the disk file"
+      [ -e "$runtime" ] && echo "runtime folder $runtime"
+      true
+    }
+    for _ in $(seq 100); do [ -z "$(left)" ] && break; sleep 0.1; done
+    [ -z "$(left)" ] || fail "killed daemon left: $(left)"
 
     # Foreground: Ctrl-C unmounts everything.
     "$harvesta" mount -f "$work/img.qvimg" --partition 1 "$mnt" >/dev/null &

@@ -1,0 +1,145 @@
+#include "mount_watcher.h"
+
+#include <fcntl.h>
+#include <linux/loop.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <fstream>
+
+#include "commands.h"
+#include "mount_stack.h"
+
+namespace {
+
+constexpr char kMounted = 'm';
+constexpr char kDismissed = 'q';
+
+// A loop device bound to one backing file. After the FUSE layer is detached the device's
+// backing path no longer names the runtime folder, so the file is known by its device and inode.
+struct LoopBinding {
+  std::string Device;
+  uint64_t BackingDevice = 0;
+  uint64_t BackingInode = 0;
+};
+
+bool ReadBinding(const std::string& device, LoopBinding& binding) {
+  int fd = open(device.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  loop_info64 info{};
+  bool ok = ioctl(fd, LOOP_GET_STATUS64, &info) == 0;
+  close(fd);
+  if (ok) binding = {device, info.lo_device, info.lo_inode};
+  return ok;
+}
+
+void DetachIfStillBound(const LoopBinding& binding) {
+  LoopBinding now;
+  if (binding.Device.empty() || !ReadBinding(binding.Device, now)) return;
+  if (now.BackingDevice != binding.BackingDevice || now.BackingInode != binding.BackingInode) return;
+  int fd = open(binding.Device.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return;
+  // Still held by a lazily unmounted file system: the kernel then detaches it on last close.
+  ioctl(fd, LOOP_CLR_FD, 0);
+  close(fd);
+}
+
+std::string LoopBackingPath(const std::string& device) {
+  std::string name = device.substr(device.rfind('/') + 1);
+  std::ifstream file("/sys/block/" + name + "/loop/backing_file");
+  std::string path;
+  std::getline(file, path);
+  return path;
+}
+
+// Whether what is mounted at the mount point is the dead daemon's and not someone else's.
+bool IsOurs(const MountEntry& entry, const std::string& runtime, const LoopBinding& binding) {
+  const std::string inside = runtime + "/";
+  if (entry.Type == "fuse.harvesta" || entry.Source.starts_with(inside)) return true;
+  if (!binding.Device.empty()) return entry.Source == binding.Device;
+  // Died before reporting its mount: the loop device's path still names the disk file only
+  // while the FUSE layer is attached.
+  return entry.Source.starts_with("/dev/loop") && LoopBackingPath(entry.Source).starts_with(inside);
+}
+
+void CleanUp(const std::string& mountPoint, const std::string& runtime, const LoopBinding& binding) {
+  std::optional<MountEntry> top = MountAt(mountPoint);
+  if (top && IsOurs(*top, runtime, binding) && RunProgram({"umount", mountPoint}) != 0)
+    RunProgram({"umount", "-l", mountPoint});
+  DetachIfStillBound(binding);
+  // auto_unmount may not have reached the FUSE layer yet; its folder cannot go while mounted.
+  if (MountAt(runtime + "/disk")) RunProgram({"umount", "-l", runtime + "/disk"});
+  RemoveRuntime(runtime);
+}
+
+[[noreturn]] void Watch(int socket, const std::string& mountPoint, const std::string& runtime) {
+  setsid();  // out of the terminal's reach: Ctrl-C stops the daemon, which then dismisses this
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
+  int null = open("/dev/null", O_RDWR);
+  for (int fd : {0, 1, 2}) dup2(null, fd);
+  // Nothing of the daemon's may stay open here: the ready pipe would keep the foreground
+  // process waiting, and the socket's other end would never see end of file.
+  dup2(socket, 3);
+  close_range(4, ~0U, 0);
+
+  LoopBinding binding;
+  for (;;) {
+    char message = 0;
+    ssize_t n = read(3, &message, 1);
+    if (n < 0 && errno == EINTR) continue;
+    if (n == 1 && message == kDismissed) _exit(0);
+    if (n == 1 && message == kMounted) {
+      std::optional<MountEntry> top = MountAt(mountPoint);
+      if (top && top->Source.starts_with("/dev/loop")) ReadBinding(top->Source, binding);
+      continue;
+    }
+    break;  // end of file: the daemon is gone
+  }
+  CleanUp(mountPoint, runtime, binding);
+  _exit(0);
+}
+
+}  // namespace
+
+MountWatcher::MountWatcher(const std::string& mountPoint, const std::string& runtime) {
+  int ends[2];
+  // Close-on-exec: the programs the daemon starts (ntfs-3g, mount) must not hold the socket.
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
+    throw CommandError("cannot start the mount watcher");
+  pid_ = fork();
+  if (pid_ < 0) {
+    close(ends[0]);
+    close(ends[1]);
+    throw CommandError("cannot start the mount watcher");
+  }
+  if (pid_ == 0) {
+    close(ends[0]);
+    Watch(ends[1], mountPoint, runtime);
+  }
+  close(ends[1]);
+  socket_ = ends[0];
+}
+
+MountWatcher::~MountWatcher() {
+  if (socket_ >= 0) close(socket_);
+}
+
+void MountWatcher::Tell(char message) {
+  if (socket_ >= 0) send(socket_, &message, 1, MSG_NOSIGNAL);  // a dead watcher is not an error
+}
+
+void MountWatcher::FileSystemMounted() { Tell(kMounted); }
+
+void MountWatcher::Dismiss() {
+  Tell(kDismissed);
+  close(socket_);
+  socket_ = -1;
+  int status = 0;
+  while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {}
+}
