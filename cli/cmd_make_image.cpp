@@ -124,6 +124,8 @@ void AddMakeImageCommand(CLI::App& app) {
       ->required();
   make->add_option("--format-version", writer.Version, "Image format version 0 to 6")
       ->capture_default_str()->check(CLI::Range(0, 6));
+  make->add_flag("--version-3-digest", writer.Version3Digest,
+                 "With --format-version 4: store the catalogue digest of the version-3 form");
   make->add_option("--block-size", writer.BlockSize, "Block size in bytes")->capture_default_str();
   make->add_option("--compression", writer.CompressionLevel, "0 none, 1 medium, 2 high")
       ->capture_default_str()->check(CLI::Range(0, 2));

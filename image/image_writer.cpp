@@ -120,6 +120,7 @@ class SetWriter {
 void SetWriter::Validate() {
   Check(!options_.OutputPath.empty(), "no output path");
   Check(options_.Version <= kCurrentImageVersion, "format version must be 0 to 6");
+  Check(!options_.Version3Digest || options_.Version == 4, "only version 4 may carry a version-3 digest");
   Check(options_.CompressionLevel >= 0 && options_.CompressionLevel <= 2,
         "compression level must be 0, 1 or 2");
   Check(options_.Password.empty() || (options_.CipherType >= 1 && options_.CipherType <= 3),
@@ -203,10 +204,12 @@ void SetWriter::FinishFile(bool withCatalogue) {
   std::vector<std::vector<BlockEntry>> none;
   const auto& indexes = withCatalogue ? indexes_ : none;
   std::vector<uint8_t> catalogue = StoreCatalogue(image_, indexes, CatalogueForm::File);
-  Digest digest = image_.Version >= 3
+  Digest digest = image_.Version >= 3 && !options_.Version3Digest
                       ? Md5(catalogue.data(), catalogue.size())
                       : [&] {
+                          if (options_.Version3Digest) image_.Version = 3;
                           auto form = StoreCatalogue(image_, indexes, CatalogueForm::Digest);
+                          image_.Version = options_.Version;
                           return Md5(form.data(), form.size());
                         }();
   WriteBytes(catalogue.data(), catalogue.size());

@@ -42,6 +42,7 @@ struct ImageWriterOptions {
   // Single file: written at OutputPath. Split: "<stem>-NN<ext>" beside it, NN the file number.
   std::string OutputPath;
   uint16_t Version = kCurrentImageVersion;
+  bool Version3Digest = false;  // version 4 only: store the digest of the version-3 serialization
   bool FileBackup = false;  // one disk, one FAT32 partition (type 0x0C), 64 KiB blocks
   uint32_t BlockSize = 65536;
   int32_t CompressionLevel = 0;  // 0 none, 1, 2

@@ -1,4 +1,4 @@
-// harvesta make-image and harvesta list, run as a user runs them.
+// harvesta make-image, list and verify, run as a user runs them.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -114,6 +114,35 @@ TEST_F(Cli, SplitSetListsUntilAFileGoesMissing) {
   EXPECT_EQ(listed.Err,
             "'set-03.QVBAK' is part of a multi file image and at least one of the files does not "
             "exists in this directory\n");
+}
+
+// A version-4 file may carry the digest of its version-3 form; no other version may, and a
+// digest that matches neither form is a mismatch.
+TEST_F(Cli, VerifyTakesTheVersion3DigestOfAVersion4File) {
+  ASSERT_EQ(Harvesta("make-image v4.qvimg -p a.raw --format-version 4 --version-3-digest").Status, 0);
+  Outcome verified = Harvesta("verify v4.qvimg");
+  EXPECT_EQ(verified.Status, 0) << verified.Err;
+  EXPECT_NE(verified.Out.find("v4.qvimg: catalogue digest ok"), std::string::npos) << verified.Out;
+
+  auto patch = [&](const std::string& name, std::streamoff fromEnd, char value) {
+    std::fstream file(File(name), std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp(fromEnd, std::ios::end);
+    file.put(value);
+  };
+  fs::create_directory(File("copy"));  // a folder of its own: one file per set and number
+  fs::copy_file(File("v4.qvimg"), File("copy/v6.qvimg"));
+  patch("copy/v6.qvimg", -18, 6);  // the trailer's version: the same catalogue read as version 6
+  Outcome asVersion6 = Harvesta("verify copy/v6.qvimg");
+  EXPECT_EQ(asVersion6.Status, 1);
+  EXPECT_NE(asVersion6.Err.find("v6.qvimg: digest mismatch"), std::string::npos) << asVersion6.Err;
+
+  std::string digest = Read(File("v4.qvimg")).substr(fs::file_size(File("v4.qvimg")) - 16);
+  patch("v4.qvimg", -1, static_cast<char>(digest.back() ^ 1));
+  Outcome flipped = Harvesta("verify v4.qvimg");
+  EXPECT_EQ(flipped.Status, 1);
+  EXPECT_NE(flipped.Err.find("v4.qvimg: digest mismatch"), std::string::npos) << flipped.Err;
+
+  EXPECT_EQ(Harvesta("make-image v6.qvimg -p a.raw --version-3-digest").Status, 1);
 }
 
 TEST_F(Cli, FailuresAreOneLineOnStandardError) {
