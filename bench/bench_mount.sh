@@ -1,13 +1,19 @@
 #!/usr/bin/env bash
-# bench_mount.sh HARVESTA: reading through harvesta mount against the same bytes read from a
-# plain file, in the same run. Prints times and ratios (harvesta / anchor); lower is better.
-#   sequential: 1 MiB reads of a 256 MiB uncompressed partition (--raw disk file, fresh mount)
-#   random:     4 KiB reads at 3000 random offsets of the same partition
-#   tree copy:  rsync of an NTFS volume's files through ntfs-3g on the harvesta disk file vs
-#               ntfs-3g on the plain volume
-# Needs root and /dev/fuse. Runs are interleaved, three rounds; medians are reported.
+# bench_mount.sh HARVESTA [ROUNDS]: reading through harvesta mount against the same bytes read
+# from a plain file, in the same run. Prints medians and ratios (harvesta / anchor); lower is
+# better. Both sides run the same reader (dd bs=1M, the same Python pread loop, the same rsync)
+# over the same bytes, every harvesta run on a fresh mount, so its own page cache starts empty:
+#   cold: `sync; echo 3 > /proc/sys/vm/drop_caches` before every run of either side, so both
+#         read their bytes from the disk the files live on;
+#   warm: the plain volume (anchor) or the image file (harvesta) read once beforehand, so both
+#         read their bytes from the page cache.
+# Cases: sequential 1 MiB reads of a 256 MiB uncompressed partition (--raw disk file); 4 KiB
+# reads at 3000 random offsets of it; rsync of an NTFS volume's files through ntfs-3g on the
+# harvesta disk file against ntfs-3g on the plain volume.
+# Needs root and /dev/fuse. Runs are interleaved; medians of ROUNDS (default 3) are reported.
 set -euo pipefail
 harvesta=$(realpath "$1")
+rounds=${2:-3}
 scripts=$(cd "$(dirname "$0")/../scripts" && pwd)
 work=$(mktemp -d /tmp/harvesta-bench.XXXXXX)
 mkdir -p "$work/mnt" "$work/vol"
@@ -20,6 +26,10 @@ trap cleanup EXIT
 
 seconds() { local start=$(date +%s.%N); "$@" >/dev/null 2>&1; echo "$(date +%s.%N) - $start" | bc; }
 median() { printf '%s\n' "$@" | sort -g | sed -n "$(( ($# + 1) / 2 ))p"; }
+drop_caches() { sync; echo 3 > /proc/sys/vm/drop_caches; }
+# prepare cold|warm FILE: the state the next run starts from.
+prepare() { if [ "$1" = cold ]; then drop_caches; else cat "$2" > /dev/null; fi; }
+sequential() { dd if="$1" of=/dev/null bs=1M; }
 random_reads() {
   python3 - "$1" <<'PY'
 import os, random, sys
@@ -36,34 +46,48 @@ head -c 96M /dev/urandom > "$work/plain.img"
 { yes "harvesta benchmark line of text" || true; } | head -c 96M >> "$work/plain.img"
 truncate -s 256M "$work/plain.img"
 "$harvesta" make-image -p "$work/plain.img,type=0x83" "$work/plain.qvimg" >/dev/null
-cat "$work/plain.img" > /dev/null  # the anchor reads from the page cache, as does the image
 
 "$scripts/make-test-volume" ntfs "$work/tree.ntfs" 128
 "$harvesta" make-image -p "$work/tree.ntfs" "$work/tree.qvimg" >/dev/null
 
-declare -a seqH seqA rndH rndA treeH treeA
-for round in 1 2 3; do
-  seqA+=("$(seconds dd if="$work/plain.img" of=/dev/null bs=1M)")
+declare -A runs
+record() { runs[$1]+="$2 "; }
+# raw_case NAME MODE READER: READER over the plain volume, then over a fresh --raw mount.
+raw_case() {
+  prepare "$2" "$work/plain.img"
+  record "$1 anchor" "$(seconds "$3" "$work/plain.img")"
+  prepare "$2" "$work/plain.qvimg"
   "$harvesta" mount "$work/plain.qvimg" "$work/mnt" --raw >/dev/null
-  seqH+=("$(seconds dd if="$work/mnt/1.img" of=/dev/null bs=1M)")
+  record "$1 harvesta" "$(seconds "$3" "$work/mnt/1.img")"
   "$harvesta" unmount "$work/mnt"
-
-  rndA+=("$(seconds random_reads "$work/plain.img")")
-  "$harvesta" mount "$work/plain.qvimg" "$work/mnt" --raw >/dev/null
-  rndH+=("$(seconds random_reads "$work/mnt/1.img")")
-  "$harvesta" unmount "$work/mnt"
-
+}
+tree_case() {  # tree_case NAME MODE
+  prepare "$2" "$work/tree.ntfs"
   ntfs-3g -o ro "$work/tree.ntfs" "$work/vol"
-  treeA+=("$(seconds rsync -a "$work/vol/" "$work/copy-a/")")
-  umount "$work/vol"; rm -rf "$work/copy-a"
+  record "$1 anchor" "$(seconds rsync -a "$work/vol/" "$work/copy/")"
+  umount "$work/vol"; rm -rf "$work/copy"
+  prepare "$2" "$work/tree.qvimg"
   "$harvesta" mount "$work/tree.qvimg" --partition 1 "$work/mnt" >/dev/null
-  treeH+=("$(seconds rsync -a "$work/mnt/" "$work/copy-h/")")
-  "$harvesta" unmount "$work/mnt"; rm -rf "$work/copy-h"
+  record "$1 harvesta" "$(seconds rsync -a "$work/mnt/" "$work/copy/")"
+  "$harvesta" unmount "$work/mnt"; rm -rf "$work/copy"
+}
+
+cases=()
+for mode in cold warm; do
+  cases+=("sequential 1 MiB, 256 MiB, $mode" "4 KiB random x 3000, $mode" "tree copy via ntfs-3g, $mode")
+done
+for round in $(seq "$rounds"); do
+  for mode in cold warm; do
+    raw_case "sequential 1 MiB, 256 MiB, $mode" $mode sequential
+    raw_case "4 KiB random x 3000, $mode" $mode random_reads
+    tree_case "tree copy via ntfs-3g, $mode" $mode
+  done
 done
 
-report() {  # report NAME HARVESTA-MEDIAN ANCHOR-MEDIAN
-  printf '%-34s harvesta %8.3f s   anchor %8.3f s   ratio %5.2fx\n' "$1" "$2" "$3" "$(echo "$2 / $3" | bc -l)"
-}
-report "sequential 1 MiB reads, 256 MiB" "$(median "${seqH[@]}")" "$(median "${seqA[@]}")"
-report "4 KiB random reads x 3000" "$(median "${rndH[@]}")" "$(median "${rndA[@]}")"
-report "tree copy through ntfs-3g" "$(median "${treeH[@]}")" "$(median "${treeA[@]}")"
+echo "cold: page caches dropped before every run; warm: the source file read once before every run"
+for name in "${cases[@]}"; do
+  # shellcheck disable=SC2086
+  h=$(median ${runs[$name harvesta]}) a=$(median ${runs[$name anchor]})
+  printf '%-34s harvesta %8.3f s   anchor %8.3f s   ratio %5.2fx\n' "$name" "$h" "$a" \
+    "$(echo "$h / $a" | bc -l)"
+done

@@ -1,6 +1,7 @@
-// The partition a mount record describes, served from the image files it names (Linux): the
-// core read path, one reader per thread, a shared cache of decoded blocks and decode-ahead
-// on every core for sequential reads.
+// The partition a mount record describes, served from the image files it names (Linux): bytes
+// stored verbatim (the raw region, blocks neither compressed nor encrypted) read straight from
+// their file; other blocks through the core read path, one reader per thread, a shared cache
+// of decoded blocks and decode-ahead on every core for sequential reads.
 #pragma once
 #include <condition_variable>
 #include <cstdint>
@@ -17,6 +18,13 @@
 
 struct MountedDiskError : std::runtime_error {
   using std::runtime_error::runtime_error;
+};
+
+// Where the first bytes of a request lie: verbatim in an image file, or zeros.
+struct StoredExtent {
+  int File = -1;        // -1 with Length > 0: a block that is not stored, read as zeros
+  uint64_t Offset = 0;  // in File
+  uint32_t Length = 0;  // bytes of the request from its start; 0: they must be decoded
 };
 
 struct MountedDiskOptions {
@@ -38,12 +46,20 @@ class MountedDisk {
 
   // Thread-safe. Same statuses as ReadVirtualDisk.
   ReadStatus Read(uint64_t offset, uint32_t length, uint8_t* destination);
+  // Thread-safe. The longest run of the request's first bytes that lies in one piece in a file
+  // (or is zeros), for callers that move file bytes without copying them. Errors as Read.
+  ReadStatus Extent(uint64_t offset, uint32_t length, StoredExtent* extent);
   // Block i as decoded (BlockSize bytes at most) and where it is stored; for export and verify.
   ReadStatus ReadBlock(uint32_t block, std::vector<uint8_t>& data, BlockLocation* location);
 
  private:
   struct Reader;
   struct CachedBlock;
+  struct CacheSlot {
+    std::shared_ptr<CachedBlock> Entry;
+    std::list<uint32_t>::iterator Use;  // in recency_
+  };
+  class Lease;
 
   std::unique_ptr<Reader> TakeReader();
   void GiveBack(std::unique_ptr<Reader> reader);
@@ -51,10 +67,14 @@ class MountedDisk {
   void DecodeInto(CachedBlock& entry, uint32_t block);
   void ScheduleAhead(uint32_t nextBlock, uint32_t count);
   void DecodeAheadLoop();
+  ReadStatus InFile(uint32_t slot, uint64_t offset, uint32_t length, StoredExtent* extent) const;
+  ReadStatus ReadDecoded(uint64_t offset, uint32_t length, uint8_t* destination);
 
   std::vector<uint8_t> record_;
   VirtualDiskLayout layout_{};
   std::vector<int> files_;  // by slot, -1 when the record names no file for it
+  std::vector<uint64_t> fileSizes_;
+  bool verbatimBlocks_ = false;  // stored blocks are the disk's bytes as they are
   MountedDiskOptions options_;
   size_t cacheCapacity_ = 0;
 
@@ -64,7 +84,7 @@ class MountedDisk {
 
   std::mutex cacheMutex_;
   std::condition_variable blockDecoded_;
-  std::unordered_map<uint32_t, std::shared_ptr<CachedBlock>> cache_;
+  std::unordered_map<uint32_t, CacheSlot> cache_;
   std::list<uint32_t> recency_;  // most recent first
   std::list<uint32_t> aheadQueue_;
   uint32_t nextSequentialBlock_ = 0;  // a read from the start counts as sequential

@@ -1,6 +1,7 @@
 #include "mounted_disk.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,7 +23,32 @@ struct MountedDisk::CachedBlock {
   bool Ready = false;
 };
 
+// A reader taken from the pool for one scope.
+class MountedDisk::Lease {
+ public:
+  explicit Lease(MountedDisk& disk) : disk_(disk), reader_(disk.TakeReader()) {}
+  ~Lease() { disk_.GiveBack(std::move(reader_)); }
+  Lease(const Lease&) = delete;
+  Lease& operator=(const Lease&) = delete;
+  BlockReader* operator->() { return &reader_->State; }
+
+ private:
+  MountedDisk& disk_;
+  std::unique_ptr<Reader> reader_;
+};
+
 namespace {
+
+bool PreadExactly(int fd, uint8_t* buffer, uint32_t length, uint64_t offset) {
+  uint32_t done = 0;
+  while (done < length) {
+    ssize_t n = pread(fd, buffer + done, length - done, off_t(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += uint32_t(n);
+  }
+  return true;
+}
 
 bool PreadAll(void* context, uint32_t slot, uint64_t offset, uint8_t* buffer, uint32_t length,
               uint32_t* bytesRead) {
@@ -62,6 +88,13 @@ MountedDisk::MountedDisk(const std::vector<uint8_t>& record, const MountedDiskOp
     if (files_[entry.Slot] >= 0) close(files_[entry.Slot]);
     files_[entry.Slot] = fd;
   }
+  // The files do not change while mounted: a range past the end fails before any read.
+  fileSizes_.assign(files_.size(), 0);
+  for (size_t slot = 0; slot < files_.size(); ++slot) {
+    struct stat status;
+    if (files_[slot] >= 0 && fstat(files_[slot], &status) == 0) fileSizes_[slot] = uint64_t(status.st_size);
+  }
+  verbatimBlocks_ = layout_.Compressed == 0 && layout_.CipherType == 0;
 
   uint32_t threads = options_.DecodeThreads;
   if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
@@ -120,15 +153,14 @@ std::shared_ptr<MountedDisk::CachedBlock> MountedDisk::Block(uint32_t block) {
   std::unique_lock lock(cacheMutex_);
   auto found = cache_.find(block);
   if (found != cache_.end()) {
-    std::shared_ptr<CachedBlock> entry = found->second;
-    recency_.remove(block);
-    recency_.push_front(block);
+    std::shared_ptr<CachedBlock> entry = found->second.Entry;
+    recency_.splice(recency_.begin(), recency_, found->second.Use);
     blockDecoded_.wait(lock, [&] { return entry->Ready; });
     return entry;
   }
   auto entry = std::make_shared<CachedBlock>();
-  cache_[block] = entry;
   recency_.push_front(block);
+  cache_[block] = {entry, recency_.begin()};
   while (cache_.size() > cacheCapacity_) {
     cache_.erase(recency_.back());  // an entry still decoding lives on with its waiters
     recency_.pop_back();
@@ -139,9 +171,9 @@ std::shared_ptr<MountedDisk::CachedBlock> MountedDisk::Block(uint32_t block) {
   entry->Ready = true;
   if (entry->Status != kReadOk) {  // failures are not remembered: a later read tries again
     auto again = cache_.find(block);
-    if (again != cache_.end() && again->second == entry) {
+    if (again != cache_.end() && again->second.Entry == entry) {
+      recency_.erase(again->second.Use);
       cache_.erase(again);
-      recency_.remove(block);
     }
   }
   blockDecoded_.notify_all();
@@ -179,20 +211,79 @@ void MountedDisk::DecodeAheadLoop() {
   }
 }
 
+ReadStatus MountedDisk::InFile(uint32_t slot, uint64_t offset, uint32_t length,
+                               StoredExtent* extent) const {
+  if (slot >= files_.size()) return kReadDataError;
+  if (files_[slot] < 0) return kReadFileFailed;
+  if (SumOverflows(offset, length) || offset + length > fileSizes_[slot]) return kReadFileFailed;
+  *extent = {files_[slot], offset, length};
+  return kReadOk;
+}
+
+ReadStatus MountedDisk::Extent(uint64_t offset, uint32_t length, StoredExtent* extent) {
+  *extent = {};
+  if (SumOverflows(offset, length) || offset + length > layout_.DiskLength) return kReadBadRequest;
+  if (length == 0) return kReadOk;
+  if (offset < layout_.RawLength) {
+    if (SumOverflows(layout_.RawOffset, offset)) return kReadBadRequest;
+    uint32_t rawPart = uint32_t(std::min<uint64_t>(length, layout_.RawLength - offset));
+    return InFile(layout_.RawFileSlot, layout_.RawOffset + offset, rawPart, extent);
+  }
+  if (!verbatimBlocks_) return kReadOk;
+
+  const uint64_t relative = offset - layout_.RawLength;
+  uint64_t block = relative / layout_.BlockSize;
+  uint32_t from = uint32_t(relative - block * layout_.BlockSize);
+  Lease reader(*this);
+  // Whole blocks as long as they continue the run: adjacent in one file, or zeros after zeros.
+  StoredExtent run;
+  while (run.Length < length) {
+    BlockLocation location;
+    ReadStatus status = LocateBlock(reader.operator->(), uint32_t(block), &location);
+    const uint32_t count = std::min(layout_.BlockSize - from, length - run.Length);
+    StoredExtent piece{-1, 0, count};
+    if (status == kReadOk && location.StoredLength != 0) {
+      const uint32_t stored = std::min(location.StoredLength, layout_.BlockSize);
+      status = from + count > stored ? kReadDataError  // the block is short
+                                     : InFile(location.Slot, location.FileOffset + from, count, &piece);
+    }
+    if (status != kReadOk) {
+      if (run.Length == 0) return status;
+      break;  // the next call reports it
+    }
+    if (run.Length == 0) {
+      run = piece;
+    } else {
+      if (piece.File != run.File || (piece.File >= 0 && piece.Offset != run.Offset + run.Length)) break;
+      run.Length += count;
+    }
+    from = 0;
+    ++block;
+  }
+  *extent = run;
+  return kReadOk;
+}
+
 ReadStatus MountedDisk::Read(uint64_t offset, uint32_t length, uint8_t* destination) {
   if (SumOverflows(offset, length) || offset + length > layout_.DiskLength) return kReadBadRequest;
-  if (offset < layout_.RawLength) {
-    uint32_t rawPart = uint32_t(std::min<uint64_t>(length, layout_.RawLength - offset));
-    std::unique_ptr<Reader> reader = TakeReader();
-    ReadStatus status = ReadVirtualDisk(&reader->State, offset, rawPart, destination);
-    GiveBack(std::move(reader));
+  while (length > 0) {
+    StoredExtent extent;
+    ReadStatus status = Extent(offset, length, &extent);
     if (status != kReadOk) return status;
-    offset += rawPart;
-    length -= rawPart;
-    destination += rawPart;
+    if (extent.Length == 0) return ReadDecoded(offset, length, destination);
+    if (extent.File < 0)
+      std::memset(destination, 0, extent.Length);
+    else if (!PreadExactly(extent.File, destination, extent.Length, extent.Offset))
+      return kReadFileFailed;
+    offset += extent.Length;
+    length -= extent.Length;
+    destination += extent.Length;
   }
-  if (length == 0) return kReadOk;
+  return kReadOk;
+}
 
+// Blocks that must be decoded, through the shared cache.
+ReadStatus MountedDisk::ReadDecoded(uint64_t offset, uint32_t length, uint8_t* destination) {
   const uint64_t relative = offset - layout_.RawLength;
   const uint64_t first = relative / layout_.BlockSize;
   const uint64_t last = (relative + length - 1) / layout_.BlockSize;
