@@ -39,6 +39,8 @@ class MountedDisk::Lease {
 
 namespace {
 
+constexpr uint64_t kIndexPrefetchBytes = 64u << 20;
+
 bool PreadExactly(int fd, uint8_t* buffer, uint32_t length, uint64_t offset) {
   uint32_t done = 0;
   while (done < length) {
@@ -95,6 +97,11 @@ MountedDisk::MountedDisk(const std::vector<uint8_t>& record, const MountedDiskOp
     if (files_[slot] >= 0 && fstat(files_[slot], &status) == 0) fileSizes_[slot] = uint64_t(status.st_size);
   }
   verbatimBlocks_ = layout_.Compressed == 0 && layout_.CipherType == 0;
+  // Every read looks blocks up in the index: start loading it now, so that a cold first pass
+  // does not wait for the disk to seek there between data reads.
+  const uint64_t indexBytes = uint64_t(layout_.BlockCount) * IndexEntrySize(&layout_);
+  if (files_.back() >= 0 && indexBytes <= kIndexPrefetchBytes)
+    posix_fadvise(files_.back(), off_t(layout_.IndexOffset), off_t(indexBytes), POSIX_FADV_WILLNEED);
 
   uint32_t threads = options_.DecodeThreads;
   if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
