@@ -3,18 +3,9 @@
 #include <cstring>
 #include <memory>
 
+#include "block_reader.h"
 #include "commands.h"
 #include "file_io.h"
-
-namespace {
-
-uint64_t Load(const uint8_t* bytes, int width) {
-  uint64_t value = 0;
-  for (int i = width; i-- > 0;) value = value << 8 | bytes[i];
-  return value;
-}
-
-}  // namespace
 
 std::vector<BlockEntry> ReadBlockIndex(const CImageFile& image, const CPartitionBlocks& blocks) {
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(OpenFileForReading(image.FilePath), std::fclose);
@@ -27,20 +18,13 @@ std::vector<BlockEntry> ReadBlockIndex(const CImageFile& image, const CPartition
   std::vector<BlockEntry> entries(count);
   for (uint64_t i = 0; i < count; ++i) {
     BlockEntry& entry = entries[i];
-    if (image.Version <= 2) {  // 12-byte entries, then the digests in the same order
-      const uint8_t* at = bytes.data() + i * 12;
-      uint64_t location = Load(at, 8);
-      entry.Offset = location & 0x00FFFFFFFFFFFFFFull;
-      entry.FileNumber = uint16_t(location >> 56);
-      entry.LengthAndMethod = uint32_t(Load(at + 8, 4));
-      std::memcpy(entry.BlockDigest.data(), bytes.data() + count * 12 + i * 16, 16);
-    } else {
-      const uint8_t* at = bytes.data() + i * 30;
-      entry.Offset = Load(at, 8);
-      std::memcpy(entry.BlockDigest.data(), at + 8, 16);
-      entry.LengthAndMethod = uint32_t(Load(at + 24, 4));
-      entry.FileNumber = uint16_t(Load(at + 28, 2));
-    }
+    const bool oldLayout = image.Version <= 2;  // 12-byte entries, then the digests in order
+    const uint8_t* at = bytes.data() + i * (oldLayout ? 12 : 30);
+    const IndexEntryFields fields = LoadIndexEntry(at, image.Version);
+    entry.Offset = fields.FileOffset;
+    entry.LengthAndMethod = fields.LengthAndMethod;
+    entry.FileNumber = fields.Slot;
+    std::memcpy(entry.BlockDigest.data(), oldLayout ? bytes.data() + count * 12 + i * 16 : at + 8, 16);
   }
   return entries;
 }

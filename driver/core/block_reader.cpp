@@ -6,14 +6,6 @@ namespace {
 
 constexpr uint32_t kCipherBlock = 16;
 
-uint32_t EntrySize(const VirtualDiskLayout& layout) { return IndexEntrySize(&layout); }
-
-uint64_t Load(const uint8_t* bytes, uint32_t width) {
-  uint64_t value = 0;
-  for (uint32_t i = width; i-- > 0;) value = (value << 8) | bytes[i];
-  return value;
-}
-
 // Reads exactly length bytes or fails: a short read is never passed on as data.
 ReadStatus ReadExactly(const BlockReader& reader, uint32_t slot, uint64_t offset, uint8_t* buffer,
                        uint32_t length) {
@@ -43,25 +35,18 @@ uint32_t StreamEndCandidates(const uint8_t* input, uint32_t length, uint32_t can
 ReadStatus Decompress(const BlockReader& reader, uint8_t method, uint32_t storedLength,
                       uint8_t* output, uint32_t* available) {
   const uint8_t* input = reader.ReadBuffer;
-  const uint32_t blockSize = reader.Layout.BlockSize;
-  if (method != 1 && reader.Layout.CipherType != 0) {
-    uint32_t candidates[2];
-    uint32_t count = StreamEndCandidates(input, storedLength, candidates);
-    for (uint32_t i = 0; i < count; ++i) {
-      uint32_t produced = blockSize;
-      if (DecompressBlock(method, input, candidates[i], output, &produced) == kDecodeOk) {
-        *available = produced;
-        return kReadOk;
-      }
+  uint32_t ends[2] = {storedLength, 0};
+  uint32_t count = 1;
+  // Encryption padded a byte-token stream with zeros: try where the stream may end.
+  if (method != 1 && reader.Layout.CipherType != 0) count = StreamEndCandidates(input, storedLength, ends);
+  for (uint32_t i = 0; i < count; ++i) {
+    uint32_t produced = reader.Layout.BlockSize;  // the decoder produces no more than this
+    if (DecompressBlock(method, input, ends[i], output, &produced) == kDecodeOk) {
+      *available = produced;
+      return kReadOk;
     }
-    return kReadDataError;
   }
-  uint32_t produced = blockSize;
-  if (DecompressBlock(method, input, storedLength, output, &produced) != kDecodeOk)
-    return kReadDataError;
-  if (produced > blockSize) return kReadDataError;
-  *available = produced;
-  return kReadOk;
+  return kReadDataError;
 }
 
 DecodedBlockSlot* FindCached(BlockReader& reader, uint32_t block) {
@@ -146,7 +131,7 @@ bool InitBlockReader(BlockReader* reader, const VirtualDiskLayout* layout, FileS
 ReadStatus LocateBlock(BlockReader* reader, uint32_t block, BlockLocation* location) {
   const VirtualDiskLayout& layout = reader->Layout;
   if (block >= layout.BlockCount) return kReadBadRequest;
-  const uint32_t entrySize = EntrySize(layout);
+  const uint32_t entrySize = IndexEntrySize(&layout);
   if (reader->IndexEntries == 0 || block < reader->IndexFirstBlock ||
       block - reader->IndexFirstBlock >= reader->IndexEntries) {
     uint32_t first = block - block % kIndexBatchEntries;
@@ -161,19 +146,11 @@ ReadStatus LocateBlock(BlockReader* reader, uint32_t block, BlockLocation* locat
     reader->IndexEntries = entries;
   }
   const uint8_t* entry = reader->IndexBuffer + (block - reader->IndexFirstBlock) * entrySize;
-  uint32_t lengthWord;
-  if (layout.FormatVersion < 3) {
-    uint64_t locationWord = Load(entry, 8);
-    location->FileOffset = locationWord & 0x00FFFFFFFFFFFFFFull;
-    location->Slot = uint32_t(locationWord >> 56);
-    lengthWord = uint32_t(Load(entry + 8, 4));
-  } else {
-    location->FileOffset = Load(entry, 8);
-    lengthWord = uint32_t(Load(entry + 24, 4));
-    location->Slot = uint32_t(Load(entry + 28, 2));
-  }
-  location->StoredLength = lengthWord & 0x00FFFFFF;
-  location->Method = uint8_t(lengthWord >> 24);
+  const IndexEntryFields fields = LoadIndexEntry(entry, layout.FormatVersion);
+  location->FileOffset = fields.FileOffset;
+  location->Slot = fields.Slot;
+  location->StoredLength = fields.LengthAndMethod & 0x00FFFFFF;
+  location->Method = uint8_t(fields.LengthAndMethod >> 24);
   if (location->StoredLength == 0) return kReadOk;
   if (location->StoredLength > 2 * uint64_t(layout.BlockSize)) return kReadDataError;
   if (location->Slot >= layout.FileCount) return kReadDataError;

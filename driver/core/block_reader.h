@@ -78,6 +78,16 @@ constexpr uint32_t kMaxIndexEntrySize = 30;
 // 12 bytes for format versions 0 to 2, 30 from version 3.
 uint32_t IndexEntrySize(const VirtualDiskLayout* layout);
 
+// One block index entry's fields as stored, unchecked.
+struct IndexEntryFields {
+  uint64_t FileOffset;
+  uint32_t LengthAndMethod;  // stored length in the low 24 bits, method in the high 8
+  uint16_t Slot;
+};
+// Versions 0 to 2 keep an 8-bit slot in the offset word's high byte; from version 3 the slot
+// has 16 bits of its own after a digest.
+IndexEntryFields LoadIndexEntry(const uint8_t* entry, uint16_t formatVersion);
+
 inline bool SumOverflows(uint64_t a, uint64_t b) { return a + b < a; }
 
 // True when the layout is one the reader can serve without overflow or out-of-range access:
