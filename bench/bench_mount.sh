@@ -10,10 +10,11 @@
 # Cases: sequential 1 MiB reads of a 256 MiB uncompressed partition (--raw disk file); 4 KiB
 # reads at 3000 random offsets of it; rsync of an NTFS volume's files through ntfs-3g on the
 # harvesta disk file against ntfs-3g on the plain volume.
-# Needs root and /dev/fuse. Runs are interleaved; medians of ROUNDS (default 3) are reported.
+# Needs root and /dev/fuse. Runs are interleaved, the side that goes first alternating by round;
+# medians of ROUNDS (default 5) are reported.
 set -euo pipefail
 harvesta=$(realpath "$1")
-rounds=${2:-3}
+rounds=${2:-5}
 scripts=$(cd "$(dirname "$0")/../scripts" && pwd)
 work=$(mktemp -d /tmp/harvesta-bench.XXXXXX)
 mkdir -p "$work/mnt" "$work/vol"
@@ -52,20 +53,29 @@ truncate -s 256M "$work/plain.img"
 
 declare -A runs
 record() { runs[$1]+="$2 "; }
-# raw_case NAME MODE READER: READER over the plain volume, then over a fresh --raw mount.
-raw_case() {
+# both NAME MODE ANCHOR-FUNCTION HARVESTA-FUNCTION: one run of each side, the order alternating
+# by round so that neither side always follows the other's disk traffic.
+both() {
+  if (( round % 2 )); then "$3" "$1" "$2"; "$4" "$1" "$2"; else "$4" "$1" "$2"; "$3" "$1" "$2"; fi
+}
+# READER over the plain volume, and over a fresh --raw mount.
+raw_anchor() {
   prepare "$2" "$work/plain.img"
-  record "$1 anchor" "$(seconds "$3" "$work/plain.img")"
+  record "$1 anchor" "$(seconds "$reader" "$work/plain.img")"
+}
+raw_harvesta() {
   prepare "$2" "$work/plain.qvimg"
   "$harvesta" mount "$work/plain.qvimg" "$work/mnt" --raw >/dev/null
-  record "$1 harvesta" "$(seconds "$3" "$work/mnt/1.img")"
+  record "$1 harvesta" "$(seconds "$reader" "$work/mnt/1.img")"
   "$harvesta" unmount "$work/mnt"
 }
-tree_case() {  # tree_case NAME MODE
+tree_anchor() {
   prepare "$2" "$work/tree.ntfs"
   ntfs-3g -o ro "$work/tree.ntfs" "$work/vol"
   record "$1 anchor" "$(seconds rsync -a "$work/vol/" "$work/copy/")"
   umount "$work/vol"; rm -rf "$work/copy"
+}
+tree_harvesta() {
   prepare "$2" "$work/tree.qvimg"
   "$harvesta" mount "$work/tree.qvimg" --partition 1 "$work/mnt" >/dev/null
   record "$1 harvesta" "$(seconds rsync -a "$work/mnt/" "$work/copy/")"
@@ -78,9 +88,9 @@ for mode in cold warm; do
 done
 for round in $(seq "$rounds"); do
   for mode in cold warm; do
-    raw_case "sequential 1 MiB, 256 MiB, $mode" $mode sequential
-    raw_case "4 KiB random x 3000, $mode" $mode random_reads
-    tree_case "tree copy via ntfs-3g, $mode" $mode
+    reader=sequential both "sequential 1 MiB, 256 MiB, $mode" $mode raw_anchor raw_harvesta
+    reader=random_reads both "4 KiB random x 3000, $mode" $mode raw_anchor raw_harvesta
+    both "tree copy via ntfs-3g, $mode" $mode tree_anchor tree_harvesta
   done
 done
 

@@ -61,6 +61,9 @@ class MountedDisk {
   };
   class Lease;
 
+  // The readers' file source: the image files, the block index from memory when it is held.
+  static bool ReadFile(void* context, uint32_t slot, uint64_t offset, uint8_t* buffer,
+                       uint32_t length, uint32_t* bytesRead);
   std::unique_ptr<Reader> TakeReader();
   void GiveBack(std::unique_ptr<Reader> reader);
   std::shared_ptr<CachedBlock> Block(uint32_t block);
@@ -74,6 +77,7 @@ class MountedDisk {
   VirtualDiskLayout layout_{};
   std::vector<int> files_;  // by slot, -1 when the record names no file for it
   std::vector<uint64_t> fileSizes_;
+  std::vector<uint8_t> index_;  // the block index (at IndexOffset of the last file), or empty
   bool verbatimBlocks_ = false;  // stored blocks are the disk's bytes as they are
   MountedDiskOptions options_;
   size_t cacheCapacity_ = 0;

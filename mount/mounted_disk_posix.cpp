@@ -39,7 +39,8 @@ class MountedDisk::Lease {
 
 namespace {
 
-constexpr uint64_t kIndexPrefetchBytes = 64u << 20;
+// Block indexes up to this size are held in memory: 32 MiB covers 1 Ti blocks of 64 KiB.
+constexpr uint64_t kIndexInMemoryBytes = 32u << 20;
 
 bool PreadExactly(int fd, uint8_t* buffer, uint32_t length, uint64_t offset) {
   uint32_t done = 0;
@@ -48,22 +49,6 @@ bool PreadExactly(int fd, uint8_t* buffer, uint32_t length, uint64_t offset) {
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     done += uint32_t(n);
-  }
-  return true;
-}
-
-bool PreadAll(void* context, uint32_t slot, uint64_t offset, uint8_t* buffer, uint32_t length,
-              uint32_t* bytesRead) {
-  const auto& files = *static_cast<const std::vector<int>*>(context);
-  *bytesRead = 0;
-  if (slot >= files.size() || files[slot] < 0) return false;
-  while (*bytesRead < length) {
-    ssize_t n = pread(files[slot], buffer + *bytesRead, length - *bytesRead,
-                      off_t(offset + *bytesRead));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return false;
-    if (n == 0) break;  // end of file: the caller sees a short read
-    *bytesRead += uint32_t(n);
   }
   return true;
 }
@@ -97,11 +82,14 @@ MountedDisk::MountedDisk(const std::vector<uint8_t>& record, const MountedDiskOp
     if (files_[slot] >= 0 && fstat(files_[slot], &status) == 0) fileSizes_[slot] = uint64_t(status.st_size);
   }
   verbatimBlocks_ = layout_.Compressed == 0 && layout_.CipherType == 0;
-  // Every read looks blocks up in the index: start loading it now, so that a cold first pass
-  // does not wait for the disk to seek there between data reads.
+  // Every read looks its blocks up in the index: random reads would otherwise cost a file read
+  // of an index batch each, and a cold sequential pass a seek to the index now and then.
   const uint64_t indexBytes = uint64_t(layout_.BlockCount) * IndexEntrySize(&layout_);
-  if (files_.back() >= 0 && indexBytes <= kIndexPrefetchBytes)
-    posix_fadvise(files_.back(), off_t(layout_.IndexOffset), off_t(indexBytes), POSIX_FADV_WILLNEED);
+  if (files_.back() >= 0 && indexBytes <= kIndexInMemoryBytes) {
+    index_.resize(indexBytes);
+    if (!PreadExactly(files_.back(), index_.data(), uint32_t(indexBytes), layout_.IndexOffset))
+      index_.clear();  // the reads fail on their own
+  }
 
   uint32_t threads = options_.DecodeThreads;
   if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
@@ -114,12 +102,35 @@ MountedDisk::MountedDisk(const std::vector<uint8_t>& record, const MountedDiskOp
   for (uint32_t i = 0; i < threads + 8; ++i) {
     auto reader = std::make_unique<Reader>();
     reader->Work.resize(workSize);
-    InitBlockReader(&reader->State, &layout_, {PreadAll, &files_}, reader->Work.data(),
+    InitBlockReader(&reader->State, &layout_, {ReadFile, this}, reader->Work.data(),
                     reader->Work.size(), 1);
     readers_.push_back(std::move(reader));
   }
   if (options_.ReadAheadBlocks > 0)
     for (uint32_t i = 0; i < threads; ++i) workers_.emplace_back([this] { DecodeAheadLoop(); });
+}
+
+bool MountedDisk::ReadFile(void* context, uint32_t slot, uint64_t offset, uint8_t* buffer,
+                           uint32_t length, uint32_t* bytesRead) {
+  const MountedDisk& disk = *static_cast<const MountedDisk*>(context);
+  *bytesRead = 0;
+  if (slot >= disk.files_.size() || disk.files_[slot] < 0) return false;
+  const uint64_t indexOffset = disk.layout_.IndexOffset;
+  if (slot + 1u == disk.files_.size() && offset >= indexOffset &&
+      offset - indexOffset <= disk.index_.size() && length <= disk.index_.size() - (offset - indexOffset)) {
+    std::memcpy(buffer, disk.index_.data() + (offset - indexOffset), length);
+    *bytesRead = length;
+    return true;
+  }
+  while (*bytesRead < length) {
+    ssize_t n = pread(disk.files_[slot], buffer + *bytesRead, length - *bytesRead,
+                      off_t(offset + *bytesRead));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) break;  // end of file: the caller sees a short read
+    *bytesRead += uint32_t(n);
+  }
+  return true;
 }
 
 MountedDisk::~MountedDisk() {
