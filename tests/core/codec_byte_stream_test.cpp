@@ -2,12 +2,14 @@
 // capacity bound on hostile streams (checked with a guard region after the output).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <random>
 #include <vector>
 
 #include "codec.h"
 #include "codec_encode.h"
+#include "guarded_output.h"
 #include "test_data.h"
 #include "token_writer.h"
 
@@ -16,23 +18,19 @@ namespace {
 using tokens::ByteStream;
 using Bytes = std::vector<uint8_t>;
 
-constexpr uint8_t kGuard = 0x3C;
-constexpr size_t kGuardBytes = 64;
-
 struct Result {
   int32_t code;
   Bytes bytes;  // the produced bytes
 };
 
 Result Decode(const Bytes& stream, uint32_t capacity) {
-  Bytes out(capacity + kGuardBytes, kGuard);
+  GuardedOutput out(capacity);
   uint32_t produced = 0xFFFFFFFF;
   const int32_t code = DecompressByteStream(stream.data(), static_cast<uint32_t>(stream.size()),
-                                            out.data(), capacity, &produced);
-  for (size_t i = capacity; i < out.size(); ++i) EXPECT_EQ(out[i], kGuard) << "wrote past capacity";
+                                            out.Data(), capacity, &produced);
+  EXPECT_EQ(out.FirstChangedGuardByte(), -1) << "wrote past capacity";
   EXPECT_LE(produced, capacity);
-  out.resize(produced);
-  return {code, out};
+  return {code, std::move(out).Take(std::min(produced, capacity))};
 }
 
 Bytes Concat(Bytes a, const Bytes& b) {
@@ -121,6 +119,8 @@ TEST(ByteStream, ResultCodesAndProducedCounts) {
       {"run past capacity", ByteStream().Run(abc).End().Bytes(), 2, kOutputOverrun, 0},
       {"match past capacity", ByteStream().Run(abc).LongMatch(1, 100).End().Bytes(), 102, kOutputOverrun, 3},
       {"trailing literal past capacity", ByteStream().Run(abc).LongMatch(1, 4, abc).End().Bytes(), 9, kOutputOverrun, 7},
+      {"match with literal past capacity", ByteStream().Run(abc).MatchWithLiteral(3, '!').End().Bytes(), 6, kOutputOverrun, 3},
+      {"match with literal fills capacity", ByteStream().Run(abc).MatchWithLiteral(3, '!').End().Bytes(), 7, kDecodeOk, 7},
       {"huge extended length", ByteStream().Run(abc).Raw({0x20}).Raw(Bytes(70000, 0)).Raw({1, 1, 0}).End().Bytes(), 100, kOutputOverrun, 3},
   };
   for (const Case& c : cases) {

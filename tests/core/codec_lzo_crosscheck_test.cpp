@@ -4,12 +4,14 @@
 #include <gtest/gtest.h>
 #include <lzo/lzo1c.h>
 
+#include <algorithm>
 #include <memory>
 #include <random>
 #include <vector>
 
 #include "codec.h"
 #include "codec_encode.h"
+#include "guarded_output.h"
 #include "test_data.h"
 
 namespace {
@@ -36,18 +38,14 @@ struct Decoded {
   std::vector<uint8_t> bytes;
 };
 
-constexpr size_t kGuardBytes = 64;
-constexpr uint8_t kGuard = 0x5A;
-
 Decoded Ours(const std::vector<uint8_t>& stream, uint32_t capacity) {
-  std::vector<uint8_t> out(capacity + kGuardBytes, kGuard);
+  GuardedOutput out(capacity);
   uint32_t produced = 0xFFFFFFFF;
   const int32_t code = DecompressByteStream(stream.data(), static_cast<uint32_t>(stream.size()),
-                                            out.data(), capacity, &produced);
-  for (size_t i = capacity; i < out.size(); ++i) EXPECT_EQ(out[i], kGuard) << "wrote past capacity";
+                                            out.Data(), capacity, &produced);
+  EXPECT_EQ(out.FirstChangedGuardByte(), -1) << "wrote past capacity";
   EXPECT_LE(produced, capacity);
-  out.resize(produced);
-  return {code, out};
+  return {code, std::move(out).Take(std::min(produced, capacity))};
 }
 
 Decoded Theirs(const std::vector<uint8_t>& stream, uint32_t capacity) {

@@ -2,12 +2,14 @@
 // that break a bound (refused with kMethod1PayloadDamaged, never a write past the output).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <random>
 #include <vector>
 
 #include "codec.h"
 #include "codec_encode.h"
+#include "guarded_output.h"
 #include "test_data.h"
 #include "token_writer.h"
 
@@ -17,8 +19,6 @@ using tokens::WordStream;
 using Bytes = std::vector<uint8_t>;
 
 constexpr uint8_t kMethod1 = 1;
-constexpr uint8_t kGuard = 0xC3;
-constexpr size_t kGuardBytes = 64;
 
 struct Result {
   int32_t code;
@@ -28,13 +28,12 @@ struct Result {
 
 // Decodes into capacity bytes followed by a guard region that must stay untouched.
 Result Decode(const Bytes& block, uint32_t capacity) {
-  Bytes out(capacity + kGuardBytes, kGuard);
+  GuardedOutput out(capacity);
   uint32_t size = capacity;
   const int32_t code =
-      DecompressBlock(kMethod1, block.data(), static_cast<uint32_t>(block.size()), out.data(), &size);
-  for (size_t i = capacity; i < out.size(); ++i) EXPECT_EQ(out[i], kGuard) << "wrote past capacity";
-  out.resize(code == kMethod1HeaderRejected ? capacity : size);
-  return {code, size, out};
+      DecompressBlock(kMethod1, block.data(), static_cast<uint32_t>(block.size()), out.Data(), &size);
+  EXPECT_EQ(out.FirstChangedGuardByte(), -1) << "wrote past capacity";
+  return {code, size, std::move(out).Take(code == kMethod1HeaderRejected ? capacity : std::min(size, capacity))};
 }
 
 Bytes Text(size_t n) { return MakeData(DataKind::Text, n, 3); }
@@ -67,7 +66,7 @@ TEST(Method1, RejectedHeadersWriteNothing) {
     const Result r = Decode(c.block, c.capacity > 4096 ? 4096 : c.capacity);
     EXPECT_EQ(r.code, kMethod1HeaderRejected) << c.what;
     EXPECT_EQ(r.size, c.capacity > 4096 ? 4096 : c.capacity) << c.what << ": capacity kept";
-    EXPECT_EQ(r.bytes, Bytes(r.bytes.size(), kGuard)) << c.what << ": output untouched";
+    EXPECT_EQ(r.bytes, Bytes(r.bytes.size(), GuardedOutput::kUnwritten)) << c.what << ": output untouched";
   }
 }
 
@@ -143,6 +142,9 @@ TEST(Method1, DamagedPayloadsAreReported) {
       {"match before the start", WordStream().Literals(lit8).Match1(9).Literals(lit8).Block(19, false), 19},
       {"match into the last 4 bytes", WordStream().Literals(lit8).Match2(8, 6).Literals(Text(3)).Block(17, false), 17},
       {"fill into the last 4 bytes", WordStream().Literals(lit8).Fill3('x', 6).Literals(Text(3)).Block(17, false), 17},
+      // Offsets below 4 copy in whole 4-byte units: only the end reserve keeps the last unit
+      // inside the output.
+      {"offset-3 match to the end", WordStream().Literals(lit8).Match2(3, 9).Block(17, false), 17},
       {"huge 12-byte length", WordStream().Literals(lit8).Match12(4, 0xFFFFFFF0u).Literals(lit8).Block(40, false), 40},
       {"huge 12-byte offset", WordStream().Literals(lit8).Match12(0xFFFFFFF0u, 5).Literals(lit8).Block(40, false), 40},
       {"huge 7-byte fill", WordStream().Literals(lit8).Fill7('x', 0xFFFFFFFFu).Literals(lit8).Block(40, false), 40},

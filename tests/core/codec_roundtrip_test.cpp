@@ -2,19 +2,19 @@
 // the bounds they promise, and compressible data actually shrinks.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
 #include "codec.h"
 #include "codec_encode.h"
+#include "guarded_output.h"
 #include "test_data.h"
 
 namespace {
 
 constexpr uint8_t kMethodWordStream = 1;
 constexpr uint8_t kMethodByteTokens = 2;
-constexpr uint8_t kGuard = 0xA5;
-constexpr size_t kGuardBytes = 64;
 
 struct Encoded {
   std::vector<uint8_t> bytes;
@@ -24,25 +24,24 @@ Encoded Encode(uint8_t method, const std::vector<uint8_t>& input) {
   auto work = std::make_unique<CompressWorkspace>();
   const uint32_t n = static_cast<uint32_t>(input.size());
   const uint32_t bound = method == kMethodWordStream ? Method1Bound(n) : ByteTokenBound(n);
-  std::vector<uint8_t> out(bound + kGuardBytes, kGuard);
+  GuardedOutput out(bound);
   const uint32_t size = method == kMethodWordStream
-                            ? CompressMethod1(input.data(), n, out.data(), bound, work.get())
-                            : CompressByteTokens(input.data(), n, out.data(), bound, work.get());
-  for (size_t i = bound; i < out.size(); ++i) EXPECT_EQ(out[i], kGuard) << "encoder wrote past capacity";
-  out.resize(size);
-  return {out};
+                            ? CompressMethod1(input.data(), n, out.Data(), bound, work.get())
+                            : CompressByteTokens(input.data(), n, out.Data(), bound, work.get());
+  EXPECT_EQ(out.FirstChangedGuardByte(), -1) << "encoder wrote past capacity";
+  return {std::move(out).Take(std::min(size, bound))};
 }
 
 void ExpectDecodes(uint8_t method, const std::vector<uint8_t>& encoded,
                    const std::vector<uint8_t>& input) {
-  std::vector<uint8_t> out(input.size() + kGuardBytes, kGuard);
+  GuardedOutput out(input.size());
   uint32_t capacity = static_cast<uint32_t>(input.size());
   ASSERT_EQ(DecompressBlock(method, encoded.data(), static_cast<uint32_t>(encoded.size()),
-                            out.data(), &capacity),
+                            out.Data(), &capacity),
             kDecodeOk);
   ASSERT_EQ(capacity, input.size());
-  EXPECT_TRUE(std::equal(input.begin(), input.end(), out.begin()));
-  for (size_t i = input.size(); i < out.size(); ++i) ASSERT_EQ(out[i], kGuard) << "wrote past capacity at " << i;
+  EXPECT_TRUE(std::equal(input.begin(), input.end(), out.Bytes.begin()));
+  ASSERT_EQ(out.FirstChangedGuardByte(), -1) << "wrote past capacity";
 }
 
 class RoundTrip : public ::testing::TestWithParam<DataKind> {};
@@ -125,10 +124,10 @@ TEST(RoundTrip, EncodersRefuseTooSmallCapacity) {
   CompressWorkspace work;
   const std::vector<uint8_t> input = MakeData(DataKind::Random, 3000);
   for (uint32_t capacity : {0u, 1u, 8u, 100u, 2999u}) {
-    std::vector<uint8_t> out(capacity + kGuardBytes, kGuard);
-    EXPECT_EQ(CompressMethod1(input.data(), 3000, out.data(), capacity, &work), 0u);
-    EXPECT_EQ(CompressByteTokens(input.data(), 3000, out.data(), capacity, &work), 0u);
-    for (size_t i = capacity; i < out.size(); ++i) ASSERT_EQ(out[i], kGuard);
+    GuardedOutput out(capacity);
+    EXPECT_EQ(CompressMethod1(input.data(), 3000, out.Data(), capacity, &work), 0u);
+    EXPECT_EQ(CompressByteTokens(input.data(), 3000, out.Data(), capacity, &work), 0u);
+    ASSERT_EQ(out.FirstChangedGuardByte(), -1);
   }
 }
 
