@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "memory_image.h"
+#include "token_writer.h"
 
 namespace {
 
@@ -208,31 +209,33 @@ uint8_t* StoredBlock(MemoryImage& image, uint32_t block) {
   return image.Files[slot].data() + offset;
 }
 
-void SetLength(MemoryImage& image, uint32_t length) {
+void SetLength(MemoryImage& image, uint32_t block, uint32_t length) {
   uint32_t at = image.Layout.FormatVersion < 3 ? 8 : 24;
-  PatchEntry(image, 2, at, {uint8_t(length), uint8_t(length >> 8), uint8_t(length >> 16)});
+  PatchEntry(image, block, at, {uint8_t(length), uint8_t(length >> 8), uint8_t(length >> 16)});
 }
 
 INSTANTIATE_TEST_SUITE_P(
     ReadPath, DamagedEntry,
     testing::Values(
         EntryDamage{"stored_length_above_twice_block", 6, 1, 0,
-                    [](MemoryImage& m) { SetLength(m, 2 * 4096 + 1); }},
+                    [](MemoryImage& m) { SetLength(m, 2, 2 * 4096 + 1); }},
         EntryDamage{"slot_beyond_slot_count_v6", 6, -1, 0,
                     [](MemoryImage& m) { PatchEntry(m, 2, 28, {2, 0}); }},
+        EntryDamage{"slot_256_v6", 6, -1, 0, [](MemoryImage& m) { PatchEntry(m, 2, 28, {0, 1}); }},
+        EntryDamage{"slot_65535_v6", 6, -1, 0, [](MemoryImage& m) { PatchEntry(m, 2, 28, {0xFF, 0xFF}); }},
         EntryDamage{"slot_byte_128_v2", 2, -1, 0,
                     [](MemoryImage& m) { PatchEntry(m, 2, 7, {128}); }},
         EntryDamage{"offset_overflows", 6, -1, 0,
                     [](MemoryImage& m) {
                       PatchEntry(m, 2, 0, {0xF0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF});
                     }},
-        EntryDamage{"uncompressed_block_short", 6, -1, 0, [](MemoryImage& m) { SetLength(m, 4000); }},
+        EntryDamage{"uncompressed_block_short", 6, -1, 0, [](MemoryImage& m) { SetLength(m, 2, 4000); }},
         EntryDamage{"byte_tokens_cut_before_end_marker", 6, 0, 0,
-                    [](MemoryImage& m) { SetLength(m, EntryLength(m, 2) - 3); }},
+                    [](MemoryImage& m) { SetLength(m, 2, EntryLength(m, 2) - 3); }},
         EntryDamage{"byte_tokens_trailing_garbage", 6, 0, 0,
                     [](MemoryImage& m) {
                       StoredBlock(m, 2)[EntryLength(m, 2)] = 0x55;
-                      SetLength(m, EntryLength(m, 2) + 1);
+                      SetLength(m, 2, EntryLength(m, 2) + 1);
                     }},
         EntryDamage{"method1_header_size_too_large", 6, 1, 0,
                     [](MemoryImage& m) {
@@ -247,10 +250,63 @@ INSTANTIATE_TEST_SUITE_P(
                       std::memset(block + 9, 0xFF, 12);  // match tokens far beyond the output
                     }},
         EntryDamage{"encrypted_length_not_whole_cipher_blocks", 6, 0, 3,
-                    [](MemoryImage& m) { SetLength(m, EntryLength(m, 2) - 1); }},
+                    [](MemoryImage& m) { SetLength(m, 2, EntryLength(m, 2) - 1); }},
         EntryDamage{"encrypted_byte_tokens_wrong_key", 6, 0, 3,
                     [](MemoryImage& m) { m.Layout.Key[0] ^= 1; }}),
     [](const auto& info) { return info.param.Name; });
+
+// The decoded-block cache keeps only blocks that decoded: a block whose file was cut short is
+// read again once the file is whole.
+TEST(ReadPathFiles, FailedBlockIsReadAgainOnceItsFileIsWhole) {
+  MemoryImage image = MakeMemoryImage(SampleDisk(6 * 4096, 2), Shape(6, 0, 0, 0, 2));
+  Reader reader(image);
+  const std::vector<uint8_t> whole = image.Files[0];
+  image.Files[0].resize(image.Files[0].size() - 1);  // cuts the last stored block of slot 0
+  std::vector<uint8_t> out;
+  const uint64_t lastBlock = 4 * 4096;  // blocks 0, 2, 4 lie in slot 0
+  ASSERT_EQ(reader.Read(lastBlock, 4096, out), kReadFileFailed);
+  image.Files[0] = whole;
+  ASSERT_EQ(reader.Read(lastBlock, 4096, out), kReadOk);
+  EXPECT_TRUE(std::equal(out.begin(), out.end(), image.Disk.begin() + lastBlock));
+}
+
+// A block that fails to decode into the buffer of an evicted block leaves nothing behind: the
+// evicted block is decoded again, not served from its half-overwritten buffer.
+TEST(ReadPathFiles, FailedDecodeDoesNotLeaveTheEvictedBlockCached) {
+  std::vector<uint8_t> disk = SampleDisk(3 * 4096, 4);
+  std::fill(disk.begin(), disk.begin() + 4096, 'a');
+  std::fill(disk.begin() + 2 * 4096, disk.begin() + 3 * 4096, 'b');
+  MemoryImage image = MakeMemoryImage(disk, Shape(6, 1, 0, 0, 1));
+  // Block 2 decodes a few bytes, then a match runs past the output.
+  const std::vector<uint8_t> damaged = tokens::WordStream()
+                                           .Literals({'x', 'x', 'x', 'x', 'x', 'x'})
+                                           .Match12(1, 5000)
+                                           .Block(4096, true);
+  auto& file = image.Files[0];
+  const uint64_t at = file.size();
+  file.insert(file.end(), damaged.begin(), damaged.end());
+  std::vector<uint8_t> entry;
+  for (int i = 0; i < 8; ++i) entry.push_back(uint8_t(at >> (8 * i)));
+  PatchEntry(image, 2, 0, entry);
+  SetLength(image, 2, uint32_t(damaged.size()));
+  Reader reader(image, 1);
+  std::vector<uint8_t> out;
+  ASSERT_EQ(reader.Read(0, 4096, out), kReadOk);
+  ASSERT_EQ(reader.Read(2 * 4096, 4096, out), kReadDataError);
+  ASSERT_EQ(reader.Read(0, 4096, out), kReadOk);
+  EXPECT_EQ(out, std::vector<uint8_t>(4096, 'a'));
+}
+
+// Sets may hold up to 65535 files: from format version 3 a block's file slot has 16 bits.
+TEST(ReadPathFiles, BlocksInSlotsAbove255AreRead) {
+  MemoryImage image = MakeMemoryImage(SampleDisk(300 * 4096, 6), Shape(6, -1, 0, 0, 300));
+  Reader reader(image);
+  std::vector<uint8_t> out;
+  for (uint64_t block : {1u, 256u, 257u, 299u}) {
+    ASSERT_EQ(reader.Read(block * 4096, 4096, out), kReadOk) << block;
+    EXPECT_TRUE(std::equal(out.begin(), out.end(), image.Disk.begin() + block * 4096)) << block;
+  }
+}
 
 // Encryption pads a byte-token stream with fewer than 16 zeros: those are not damage, but
 // a whole extra cipher block of zeros is.
