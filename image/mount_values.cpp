@@ -1,5 +1,7 @@
 #include "mount_values.h"
 
+#include <algorithm>
+
 MountValues MakeMountValues(const ImageSet& set, const CImageFile& image,
                             const ImagePartition& partition) {
   const VolumeInfo& volume = partition.Volume;
@@ -19,6 +21,11 @@ MountValues MakeMountValues(const ImageSet& set, const CImageFile& image,
   values.CatalogueNumber = image.FileNumber;
   values.CataloguePath = image.FilePath;
   for (const FileRef& ref : volume.FileRefs) {
+    // A number listed twice would make the record name one slot twice, which the driver
+    // refuses: the partition could never be mounted.
+    bool listed = std::any_of(values.Files.begin(), values.Files.end(),
+                              [&](const MountFile& file) { return file.Number == ref.Number; });
+    if (listed) continue;
     MountFile file{ref.Number, {}};
     LocateFileNumber(set, ref.Number, file.Path);
     values.Files.push_back(std::move(file));

@@ -23,6 +23,23 @@ TEST(FormatSize, UnitsSwitchAboveEachThreshold) {
   for (const Case& c : cases) EXPECT_EQ(FormatSize(c.Bytes), c.Text) << c.Bytes;
 }
 
+// ctest runs this binary with TZ=Europe/Berlin: a winter date is one hour ahead of UTC, a
+// summer date two, whatever the season the test runs in.
+TEST(FormatDateTime, UsesTheOffsetInForceOnThatDate) {
+  constexpr uint32_t kNoSeconds = 2, kForce24Hours = 8;
+  struct Case {
+    int64_t Seconds;
+    const char* Clock;
+  } cases[] = {
+      {1768478400, " 13:00"},  // 2026-01-15 12:00 UTC
+      {1784116800, " 14:00"},  // 2026-07-15 12:00 UTC
+  };
+  for (const Case& c : cases) {
+    std::string text = FormatDateTime(c.Seconds, 1, kNoSeconds | kForce24Hours);
+    EXPECT_NE(text.find(c.Clock), std::string::npos) << text;  // Wine appends "PM" all the same
+  }
+}
+
 TEST(PartitionColumns, LocationCompressionAndFileSystemTexts) {
   VolumeInfo volume;
   EXPECT_EQ(OriginalLocationText(volume), "<No Name>");
