@@ -28,7 +28,7 @@ NTSTATUS NTAPI StoreDword(PWSTR, ULONG type, PVOID data, ULONG length, PVOID, PV
 void QueryDword(PCWSTR key, PCWSTR name, ULONG* value) {
   RTL_QUERY_REGISTRY_TABLE table[2] = {};
   table[0].QueryRoutine = StoreDword;
-  table[0].Flags = RTL_QUERY_REGISTRY_REQUIRED | RTL_QUERY_REGISTRY_NOEXPAND;
+  table[0].Flags = RTL_QUERY_REGISTRY_REQUIRED;
   table[0].Name = const_cast<PWSTR>(name);
   table[0].EntryContext = value;
   RtlQueryRegistryValues(RTL_REGISTRY_ABSOLUTE, key, table, nullptr, nullptr);
