@@ -15,15 +15,23 @@ struct Parameters {
   ULONG ImpersonateCaller = 1;
 };
 
-// Reads one REG_DWORD of the key; the value keeps its default when absent or unreadable.
+// Only a 4-byte REG_DWORD may land in a ULONG. A direct query writes whatever type the value
+// has (a string descriptor for REG_SZ) and Wine ignores RTL_QUERY_REGISTRY_TYPECHECK, so the
+// type is checked here, where every kernel calls us with the value's real type.
+NTSTATUS NTAPI StoreDword(PWSTR, ULONG type, PVOID data, ULONG length, PVOID, PVOID entryContext) {
+  if (type == REG_DWORD && length == sizeof(ULONG)) RtlCopyMemory(entryContext, data, sizeof(ULONG));
+  return STATUS_SUCCESS;
+}
+
+// Reads one REG_DWORD of the key; the value keeps its default when absent, unreadable or of
+// another type.
 void QueryDword(PCWSTR key, PCWSTR name, ULONG* value) {
-  ULONG read = 0;
   RTL_QUERY_REGISTRY_TABLE table[2] = {};
-  table[0].Flags = RTL_QUERY_REGISTRY_DIRECT | RTL_QUERY_REGISTRY_REQUIRED;
+  table[0].QueryRoutine = StoreDword;
+  table[0].Flags = RTL_QUERY_REGISTRY_REQUIRED;
   table[0].Name = const_cast<PWSTR>(name);
-  table[0].EntryContext = &read;
-  if (NT_SUCCESS(RtlQueryRegistryValues(RTL_REGISTRY_ABSOLUTE, key, table, nullptr, nullptr)))
-    *value = read;
+  table[0].EntryContext = value;
+  RtlQueryRegistryValues(RTL_REGISTRY_ABSOLUTE, key, table, nullptr, nullptr);
 }
 
 NTSTATUS ReadParameters(PUNICODE_STRING registryPath, Parameters* parameters) {

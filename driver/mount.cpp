@@ -7,7 +7,23 @@
 
 namespace {
 
-NTSTATUS OpenImageFile(const MountFileEntry& entry, HANDLE* handle, ULONG* alignment) {
+// An image file on one of this driver's disks, named directly or through a file system mounted
+// on one, would have a worker read through its own queue (or two workers wait on each other):
+// the device and the unload would hang. What cannot be checked is refused as well.
+bool IsOnOwnDevice(HANDLE handle, PDRIVER_OBJECT driver) {
+  PVOID object;
+  // mingw declares IoFileObjectType one pointer level too deep, as it does PsThreadType.
+  if (!NT_SUCCESS(ObReferenceObjectByHandle(handle, 0, (POBJECT_TYPE)IoFileObjectType, KernelMode,
+                                            &object, nullptr)))
+    return true;
+  PDEVICE_OBJECT device = static_cast<PFILE_OBJECT>(object)->DeviceObject;
+  const bool own = device && device->DriverObject == driver;
+  ObDereferenceObject(object);
+  return own;
+}
+
+NTSTATUS OpenImageFile(const MountFileEntry& entry, PDRIVER_OBJECT driver, HANDLE* handle,
+                       ULONG* alignment) {
   ANSI_STRING ansiPath;
   ansiPath.Buffer = const_cast<PCHAR>(entry.Path);
   ansiPath.Length = USHORT(entry.PathLength);  // the record's list length is 16-bit
@@ -31,6 +47,8 @@ NTSTATUS OpenImageFile(const MountFileEntry& entry, HANDLE* handle, ULONG* align
     *handle = nullptr;
     return status;
   }
+  // The handle stays in its slot: a failed mount closes it with the others.
+  if (IsOnOwnDevice(*handle, driver)) return STATUS_INVALID_PARAMETER;
   DbgPrint("\n1 - %i", int(entry.Slot));
 
   FILE_ALIGNMENT_INFORMATION alignmentInfo;
@@ -44,12 +62,13 @@ NTSTATUS OpenImageFile(const MountFileEntry& entry, HANDLE* handle, ULONG* align
   return status;
 }
 
-NTSTATUS OpenImageFiles(const ParsedMountRecord& record, MountedImage* image, ULONG* alignment) {
+NTSTATUS OpenImageFiles(const ParsedMountRecord& record, PDRIVER_OBJECT driver, MountedImage* image,
+                        ULONG* alignment) {
   MountFileCursor cursor = FirstMountFile(&record);
   MountFileEntry entry;
   while (NextMountFile(&cursor, &entry)) {
     // The parser refused a slot named twice: each handle is opened once.
-    NTSTATUS status = OpenImageFile(entry, &image->FileHandles[entry.Slot], alignment);
+    NTSTATUS status = OpenImageFile(entry, driver, &image->FileHandles[entry.Slot], alignment);
     if (!NT_SUCCESS(status)) return status;
   }
   return STATUS_SUCCESS;
@@ -68,15 +87,14 @@ NTSTATUS MountImage(PDEVICE_OBJECT device, PIRP irp) {
   // The key is copied out now; it must not linger in the freed request buffer.
   if (record && stack->Parameters.DeviceIoControl.InputBufferLength >= kMountRecordHeaderSize)
     RtlSecureZeroMemory(record + __builtin_offsetof(MountRecord, KeyField), sizeof MountRecord::KeyField);
-  if (!valid) return STATUS_INVALID_PARAMETER;
-
-  MountedImage* image;
-  NTSTATUS status = CreateMountedImage(&parsed.Layout, &image);
+  MountedImage* image = nullptr;
+  NTSTATUS status = valid ? CreateMountedImage(&parsed.Layout, &image) : STATUS_INVALID_PARAMETER;
+  // Whatever happened, the reader's expanded schedule is the only form of the key left.
   RtlSecureZeroMemory(parsed.Layout.Key, sizeof parsed.Layout.Key);
   if (!NT_SUCCESS(status)) return status;
 
   ULONG alignment = FILE_BYTE_ALIGNMENT;
-  status = OpenImageFiles(parsed, image, &alignment);
+  status = OpenImageFiles(parsed, device->DriverObject, image, &alignment);
   if (!NT_SUCCESS(status)) {
     DestroyMountedImage(image);
     return status;

@@ -67,8 +67,9 @@ struct MountFileCursor {
 // Validates size bytes of a mount request completely before anything uses it: the fixed part
 // and a file list of at least one entry within the input, FileListLength covering exactly
 // FileEntryCount entries, each a nonempty NUL-terminated path and a slot below the slot count
-// that no other entry names, and values the read path accepts (IsValidLayout). False leaves
-// *parsed unspecified.
+// that no other entry names, and values the read path accepts (IsValidLayout). The key is copied
+// into parsed->Layout.Key only once all of that passed; false leaves the key zero and the rest
+// of *parsed unspecified.
 bool ParseMountRecord(const uint8_t* record, uint32_t size, ParsedMountRecord* parsed);
 
 MountFileCursor FirstMountFile(const ParsedMountRecord* parsed);

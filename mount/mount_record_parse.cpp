@@ -36,12 +36,27 @@ bool SlotsAreDistinct(const ParsedMountRecord* parsed, uint32_t slotCount) {
   return true;
 }
 
+// A write the compiler may not drop because the bytes are never read again: the kernel has no
+// secure-zero routine this freestanding file may call.
+void WipeBytes(void* bytes, uint32_t size) {
+  volatile uint8_t* at = static_cast<volatile uint8_t*>(bytes);
+  while (size--) *at++ = 0;
+}
+
 }  // namespace
 
 bool ParseMountRecord(const uint8_t* record, uint32_t size, ParsedMountRecord* parsed) {
+  // A refused record leaves no key behind: the key is the last thing copied, once all else passed.
+  WipeBytes(parsed->Layout.Key, sizeof(parsed->Layout.Key));
   if (record == nullptr || size < kMountRecordHeaderSize + kSmallestEntry) return false;
+  // The fixed fields around the key, never the key itself.
   MountRecord fixed;
-  __builtin_memcpy(&fixed, record, sizeof(fixed));
+  constexpr uint32_t kKeyAt = __builtin_offsetof(MountRecord, KeyField);
+  constexpr uint32_t kAfterKey = kKeyAt + sizeof(fixed.KeyField);
+  __builtin_memcpy(&fixed, record, kKeyAt);
+  __builtin_memset(fixed.KeyField, 0, sizeof(fixed.KeyField));
+  __builtin_memcpy(reinterpret_cast<uint8_t*>(&fixed) + kAfterKey, record + kAfterKey,
+                   kMountRecordHeaderSize - kAfterKey);
   if (fixed.FileEntryCount == 0 || fixed.FileListLength > size - kMountRecordHeaderSize)
     return false;
 
@@ -56,7 +71,6 @@ bool ParseMountRecord(const uint8_t* record, uint32_t size, ParsedMountRecord* p
   layout.RawLength = fixed.RawLength;
   layout.RawOffset = fixed.RawOffset;
   layout.CipherType = fixed.CipherType;
-  __builtin_memcpy(layout.Key, fixed.KeyField, sizeof(layout.Key));
   layout.FileCount = fixed.FileSlotCount;
   layout.RawFileSlot = fixed.RawFileSlot;
   if (!IsValidLayout(&layout)) return false;
@@ -74,7 +88,9 @@ bool ParseMountRecord(const uint8_t* record, uint32_t size, ParsedMountRecord* p
     cursor.Next = next;
   }
   if (cursor.Next != cursor.End) return false;  // bytes beyond the last entry
-  return SlotsAreDistinct(parsed, fixed.FileSlotCount);
+  if (!SlotsAreDistinct(parsed, fixed.FileSlotCount)) return false;
+  __builtin_memcpy(layout.Key, record + kKeyAt, sizeof(layout.Key));
+  return true;
 }
 
 MountFileCursor FirstMountFile(const ParsedMountRecord* parsed) {

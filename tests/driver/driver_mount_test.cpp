@@ -3,8 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <functional>
+#include <string>
 
 #include "driver_service.h"
 #include "mount_record.h"
@@ -27,6 +30,18 @@ T Get(const Record& record, size_t offset) {
   T value;
   memcpy(&value, record.data() + offset, sizeof value);
   return value;
+}
+
+// The record with its first file list entry naming path instead.
+Record WithFirstPath(const Record& record, const std::string& path) {
+  const size_t first = kMountRecordHeaderSize;
+  const size_t nul = first + strlen(reinterpret_cast<const char*>(record.data() + first));
+  Record changed(first + path.size() + (record.size() - nul));
+  memcpy(changed.data(), record.data(), first);
+  memcpy(changed.data() + first, path.data(), path.size());
+  memcpy(changed.data() + first + path.size(), record.data() + nul, record.size() - nul);
+  Put<uint16_t>(changed, offsetof(MountRecord, FileListLength), uint16_t(changed.size() - first));
+  return changed;
 }
 
 // Another handle with write access conflicts with the driver's open (share read only).
@@ -96,6 +111,9 @@ const HostileCase kHostileCases[] = {
     {"cipher type unknown", [](Record& r) { Put<uint16_t>(r, offsetof(MountRecord, CipherType), 9); }},
     {"index past 2^64", [](Record& r) { Put<uint64_t>(r, offsetof(MountRecord, IndexOffset), ~0ull - 8); }},
     {"raw region past 2^64", [](Record& r) { Put<uint64_t>(r, offsetof(MountRecord, RawOffset), ~0ull - 8); Put<uint64_t>(r, offsetof(MountRecord, RawLength), 4096); }},
+    // Reading its own disk, the device's worker would wait on its own queue for good.
+    {"an image file on the device itself", [](Record& r) { r = WithFirstPath(r, DeviceName(0)); }},
+    {"an image file on another of the driver's devices", [](Record& r) { r = WithFirstPath(r, DeviceName(2)); }},
     {"a slot named twice", [](Record& r) {
        // The first entry once more, in place of nothing: the slot would be opened twice.
        const size_t first = kMountRecordHeaderSize;
@@ -122,6 +140,45 @@ TEST_F(MountTest, HostileRecordsAreRefused) {
   EXPECT_EQ(0, memcmp(sector, image_->Volume.data(), sizeof sector));
 }
 
+// Through a drive letter, as a user would name a file on a mounted image.
+TEST_F(MountTest, ImageFileOnAMountedDriveOfTheDriverIsRefused) {
+  VirtualDrive served(1);
+  ASSERT_EQ(served.Mount(image_->Record), DWORD(ERROR_SUCCESS));
+  const Record record = WithFirstPath(image_->Record, std::string("\\??\\") + served.Letter() + ":");
+  EXPECT_EQ(drive_.Mount(record), DWORD(ERROR_INVALID_PARAMETER));
+  EXPECT_TRUE(Idle());
+  uint8_t sector[512];
+  ASSERT_EQ(served.ReadAt(0, sector, sizeof sector), DWORD(ERROR_SUCCESS));
+  EXPECT_EQ(0, memcmp(sector, image_->Volume.data(), sizeof sector));
+}
+
+// A block whose stored bytes run past the end of a cut file is not served short: every 4 KiB
+// read gives the partition's bytes or fails.
+TEST(DamagedImage, BlocksBeyondACutFileFail) {
+  constexpr ImageShape kShape = {"cut-split", 6, 0, BlockMethod::Method1, 0, 3 * 32768, 0, 32768};
+  const TestImage image = MakeTestImage(kShape);
+  ASSERT_EQ(image.Error, "");
+  ASSERT_GE(image.Files.size(), 3u);
+  std::filesystem::resize_file(image.Files[1], std::filesystem::file_size(image.Files[1]) / 2 + 1000);
+
+  VirtualDrive drive(0);
+  ASSERT_EQ(drive.Mount(image.Record), DWORD(ERROR_SUCCESS));
+  const uint64_t size = image.Volume.size();
+  unsigned failed = 0;
+  std::vector<uint8_t> buffer(4096);
+  for (uint64_t offset = 0; offset < size; offset += 4096) {
+    const DWORD length = DWORD(std::min<uint64_t>(4096, size - offset));
+    if (drive.ReadAt(offset, buffer.data(), length) != ERROR_SUCCESS) {
+      ++failed;
+      continue;
+    }
+    EXPECT_TRUE(std::equal(buffer.begin(), buffer.begin() + length, image.Volume.begin() + offset)) << offset;
+  }
+  EXPECT_GT(failed, 0u);
+  EXPECT_EQ(drive.Unmount(), DWORD(ERROR_SUCCESS));
+  RemoveTestImage(image);
+}
+
 TEST(DeviceSet, NumberOfDevicesFromTheParameters) {
   for (unsigned number = 0; number < kTestDeviceCount; ++number) {
     VirtualDrive drive(number);
@@ -129,6 +186,35 @@ TEST(DeviceSet, NumberOfDevicesFromTheParameters) {
   }
   VirtualDrive beyond(kTestDeviceCount);
   EXPECT_NE(beyond.OpenIdle(), DWORD(ERROR_SUCCESS));
+}
+
+// A value of another type than REG_DWORD is not read as one: the driver keeps its defaults (the
+// kernel would write a string descriptor or a longer value over a 4-byte variable).
+TEST(DeviceSet, ParametersOfAnotherTypeKeepTheDefaults) {
+  const wchar_t kText[] = L"2";
+  const auto* text = reinterpret_cast<const uint8_t*>(kText);
+  const RegistryValue cases[] = {
+      {REG_SZ, {text, text + sizeof kText}},
+      {REG_QWORD, {2, 0, 0, 0, 0, 0, 0, 0}},
+      {REG_BINARY, {2, 0}},
+  };
+  for (const RegistryValue& value : cases) {
+    SCOPED_TRACE(testing::Message() << "type " << value.Type << ", " << value.Bytes.size() << " bytes");
+    DriverParameters parameters;
+    parameters.NumberOfDevices = value;
+    ASSERT_EQ(RestartDriver(parameters), "");
+    VirtualDrive last(kDefaultDeviceCount - 1);
+    EXPECT_EQ(last.OpenIdle(), DWORD(ERROR_SUCCESS));
+    VirtualDrive beyond(kDefaultDeviceCount);
+    EXPECT_NE(beyond.OpenIdle(), DWORD(ERROR_SUCCESS));
+  }
+  // ImpersonateCaller of another type keeps impersonation on, which Wine cannot do: the driver
+  // loads, and nothing is mounted.
+  DriverParameters parameters;
+  parameters.ImpersonateCaller = cases[0];
+  EXPECT_EQ(RestartDriver(parameters), "");
+  EXPECT_EQ(QueryDevice(0), DWORD(ERROR_NOT_READY));
+  ASSERT_EQ(RestartDriver({}), "");
 }
 
 }  // namespace

@@ -32,14 +32,26 @@ void StopAndDelete(SC_HANDLE service) {
   DeleteService(service);
 }
 
-bool SetParameter(HKEY key, const char* name, DWORD value) {
-  return RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value) ==
-         ERROR_SUCCESS;
+bool SetParameter(HKEY key, const char* name, const RegistryValue& value) {
+  return RegSetValueExA(key, name, 0, value.Type, value.Bytes.data(), DWORD(value.Bytes.size())) == ERROR_SUCCESS;
 }
+
+std::string g_driverPath;
 
 }  // namespace
 
-std::string InstallAndStartDriver(const std::string& driverPath) {
+RegistryValue DwordValue(DWORD value) {
+  const auto* bytes = reinterpret_cast<const uint8_t*>(&value);
+  return {REG_DWORD, {bytes, bytes + sizeof value}};
+}
+
+std::string RestartDriver(const DriverParameters& parameters) {
+  if (std::string error = StopAndDeleteDriver(); !error.empty()) return error;
+  return InstallAndStartDriver(g_driverPath, parameters);
+}
+
+std::string InstallAndStartDriver(const std::string& driverPath, const DriverParameters& parameters) {
+  g_driverPath = driverPath;
   ServiceHandle manager{OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS)};
   if (!manager.Handle) return Failed("OpenSCManagerA");
   if (ServiceHandle leftover{OpenServiceA(manager.Handle, kService, SERVICE_ALL_ACCESS)}; leftover.Handle)
@@ -54,8 +66,8 @@ std::string InstallAndStartDriver(const std::string& driverPath) {
   if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kParametersKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
                       nullptr) != ERROR_SUCCESS)
     return "cannot create the Parameters key";
-  // Wine's kernel cannot impersonate: the image files open as the driver.
-  const bool set = SetParameter(key, "NumberOfDevices", kTestDeviceCount) && SetParameter(key, "ImpersonateCaller", 0);
+  const bool set = SetParameter(key, "NumberOfDevices", parameters.NumberOfDevices) &&
+                   SetParameter(key, "ImpersonateCaller", parameters.ImpersonateCaller);
   RegCloseKey(key);
   if (!set) return "cannot set the parameters";
 

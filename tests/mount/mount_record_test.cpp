@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -145,12 +148,25 @@ void Put16(std::vector<uint8_t>& record, size_t at, uint16_t value) {
   record[at + 1] = uint8_t(value >> 8);
 }
 
-TEST(MountRecordParse, MalformedRecordsAreRefused) {
+// Parses a copy in a heap buffer of exactly the record's size, so that ASan sees any read past
+// it, from a result filled with a pattern, and says whether any byte of the key was left.
+bool ParseExact(const std::vector<uint8_t>& record, ParsedMountRecord* parsed, bool* keyLeft) {
+  auto exact = std::make_unique<uint8_t[]>(record.size());
+  std::copy(record.begin(), record.end(), exact.get());
+  std::memset(parsed, 0xAA, sizeof *parsed);
+  const bool accepted = ParseMountRecord(exact.get(), uint32_t(record.size()), parsed);
+  *keyLeft = std::any_of(std::begin(parsed->Layout.Key), std::end(parsed->Layout.Key), [](uint8_t b) { return b != 0; });
+  return accepted;
+}
+
+TEST(MountRecordParse, MalformedRecordsAreRefusedWithoutTheirKey) {
   const std::vector<uint8_t> good = Build(SampleValues());
+  const size_t lastEntry = good.size() - std::strlen("\\??\\/srv/images/set-02.qvimg") - 3;
   struct Case {
-    const char* Name;
-    void (*Change)(std::vector<uint8_t>&);
-  } cases[] = {
+    std::string Name;
+    std::function<void(std::vector<uint8_t>&)> Change;
+  };
+  std::vector<Case> cases = {
       {"fixed part only", [](std::vector<uint8_t>& r) { r.resize(89); Put16(r, 81, 0); }},
       {"cut inside the fixed part", [](std::vector<uint8_t>& r) { r.resize(50); }},
       {"file list beyond the input", [](std::vector<uint8_t>& r) { r.pop_back(); }},
@@ -170,17 +186,24 @@ TEST(MountRecordParse, MalformedRecordsAreRefused) {
       {"raw slot beyond slots", [](std::vector<uint8_t>& r) { Put16(r, 87, 3); }},
       {"index offset overflows", [](std::vector<uint8_t>& r) { std::memset(&r[23], 0xFF, 8); }},
   };
+  // The last entry cut anywhere, down to one byte, with the list length saying so: the entry
+  // bounds alone must refuse it, within the bytes given.
+  for (size_t keep = 1; lastEntry + keep < good.size(); ++keep)
+    cases.push_back({"last entry cut to " + std::to_string(keep) + " bytes", [=](std::vector<uint8_t>& r) {
+                       r.resize(lastEntry + keep); Put16(r, 81, uint16_t(r.size() - 89)); }});
+  // Every truncation of a good record.
+  for (size_t size = 0; size < good.size(); ++size)
+    cases.push_back({"cut to " + std::to_string(size), [=](std::vector<uint8_t>& r) { r.resize(size); }});
+
   ParsedMountRecord parsed;
-  ASSERT_TRUE(ParseMountRecord(good.data(), uint32_t(good.size()), &parsed));
+  bool keyLeft = false;
+  ASSERT_TRUE(ParseExact(good, &parsed, &keyLeft));
+  EXPECT_EQ(0, std::memcmp(parsed.Layout.Key, &good[47], 32));
   for (const Case& c : cases) {
     std::vector<uint8_t> record = good;
     c.Change(record);
-    EXPECT_FALSE(ParseMountRecord(record.data(), uint32_t(record.size()), &parsed)) << c.Name;
-  }
-  // Every truncation of a good record is refused, and none reads past what it was given.
-  for (size_t size = 0; size < good.size(); ++size) {
-    std::vector<uint8_t> cut(good.begin(), good.begin() + size);
-    EXPECT_FALSE(ParseMountRecord(cut.data(), uint32_t(cut.size()), &parsed)) << size;
+    EXPECT_FALSE(ParseExact(record, &parsed, &keyLeft)) << c.Name;
+    EXPECT_FALSE(keyLeft) << c.Name;
   }
 }
 
