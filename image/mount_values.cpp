@@ -1,5 +1,7 @@
 #include "mount_values.h"
 
+#include <map>
+
 MountValues MakeMountValues(const ImageSet& set, const CImageFile& image,
                             const ImagePartition& partition) {
   const VolumeInfo& volume = partition.Volume;
@@ -18,10 +20,12 @@ MountValues MakeMountValues(const ImageSet& set, const CImageFile& image,
   values.FileCount = uint32_t{image.FileNumber} + 1;
   values.CatalogueNumber = image.FileNumber;
   values.CataloguePath = image.FilePath;
+  // Each number is looked up (and its file opened) once, however often the references repeat it.
+  std::map<uint16_t, CStdString> located;
   for (const FileRef& ref : volume.FileRefs) {
-    MountFile file{ref.Number, {}};
-    LocateFileNumber(set, ref.Number, file.Path);
-    values.Files.push_back(std::move(file));
+    auto [found, added] = located.try_emplace(ref.Number);
+    if (added) LocateFileNumber(set, ref.Number, found->second);
+    values.Files.push_back({ref.Number, found->second});
   }
   // The catalogue file holds the block index, so it is always listed, even for a file 0 whose
   // partition names no files.
