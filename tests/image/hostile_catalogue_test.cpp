@@ -136,7 +136,7 @@ TEST_F(HostileCatalogue, CountsOverAHoleInASparseFileAllocateOnlyWhatTheFormatAl
   std::vector<uint8_t> trailer(good.end() - 48, good.end());
   Put32(trailer, 0, 0);  // the catalogue starts the file
   CountCase cases[] = {
-      {"extended boot records", After(good, kMarker), 0x7FFFFFFF, "Invalid File"},
+      {"extended boot records", After(good, kMarker), 0x07000000, "Invalid File"},  // 61 GB
       {"file references", After(good, kMarker + 1), 0x7FFFFFFF, "Invalid File"},
       {"as many file references as a set has files", After(good, kMarker + 1), 65536, ""},
   };
@@ -145,7 +145,7 @@ TEST_F(HostileCatalogue, CountsOverAHoleInASparseFileAllocateOnlyWhatTheFormatAl
     for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<uint8_t>(c.Value >> (8 * i)));
     std::string path = folder_.File("sparse.qvimg");
     WriteWholeFile(path, bytes);
-    uint64_t size = uint64_t{1} << 40;
+    uint64_t size = uint64_t{1} << 36;
     std::filesystem::resize_file(path, size - trailer.size());
     std::ofstream(path, std::ios::binary | std::ios::app)
         .write(reinterpret_cast<const char*>(trailer.data()), static_cast<std::streamsize>(trailer.size()));
