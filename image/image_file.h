@@ -86,7 +86,8 @@ class CImageFile {
 };
 
 // Opens path, loads its catalogue and sets its path: the one way an image file is read.
-// Throws the reader's message; a file that does not open throws kFileOpenFailed.
+// Throws the reader's message; a file that does not open, or is no regular file, throws
+// kFileOpenFailed.
 extern const char* const kFileOpenFailed;  // "cannot open the file"
 std::unique_ptr<CImageFile> LoadImageFile(const CStdString& path);
 
