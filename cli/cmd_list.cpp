@@ -52,8 +52,21 @@ nlohmann::json RowJson(size_t number, const PartitionRow& row) {
       {"intelligent_sector_copy", image.FullCopy == 0},
       {"password_protected", image.PasswordFlag != 0},
       {"cipher_type", image.PasswordFlag ? image.CipherType : 0},
-      {"image_file", Windows1252ToUtf8(image.FilePath)},
+      {"image_file", image.FilePath},  // the host's own path, not a catalogue text
   };
+}
+
+// Control characters from a catalogue would reach the terminal as its commands.
+std::string WithControlsEscaped(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F)
+      out += fmt::format("\\x{:02x}", byte);
+    else
+      out += c;
+  }
+  return out;
 }
 
 void PrintTable(const std::vector<PartitionRow>& rows) {
@@ -63,7 +76,7 @@ void PrintTable(const std::vector<PartitionRow>& rows) {
   for (size_t i = 0; i < rows.size(); ++i) {
     auto texts = PartitionColumnTexts(rows[i]);
     std::vector<std::string> line{std::to_string(i + 1)};
-    for (const auto& text : texts) line.push_back(Windows1252ToUtf8(text));
+    for (const auto& text : texts) line.push_back(WithControlsEscaped(Windows1252ToUtf8(text)));
     table.push_back(std::move(line));
   }
   // Widths in code points: labels may hold non-ASCII characters.
@@ -96,7 +109,9 @@ void RunList(const ListOptions& options) {
     nlohmann::json partitions = nlohmann::json::array();
     for (size_t i = 0; i < listing.Rows.size(); ++i)
       partitions.push_back(RowJson(i + 1, listing.Rows[i]));
-    fmt::print("{}\n", nlohmann::json{{"partitions", partitions}}.dump(2));
+    // A path that is not UTF-8 is shown with replacement characters rather than failing.
+    fmt::print("{}\n", nlohmann::json{{"partitions", partitions}}.dump(
+                           2, ' ', false, nlohmann::json::error_handler_t::replace));
   } else {
     PrintTable(listing.Rows);
   }

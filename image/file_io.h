@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+// Regular files only, opened without ever blocking; nullptr for anything else.
 std::FILE* OpenFileForReading(const std::string& path);
 std::FILE* OpenFileForWriting(const std::string& path);
 int SeekFile(std::FILE* file, int64_t offset, int origin);  // 0 on success

@@ -10,7 +10,10 @@ std::vector<std::string> ListFolderNames(const std::string& folder) {
   WIN32_FIND_DATAA found;
   HANDLE search = FindFirstFileA(pattern.c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) return names;
-  do names.emplace_back(found.cFileName);
+  // Files only: folders and devices are never images.
+  do
+    if (!(found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)))
+      names.emplace_back(found.cFileName);
   while (FindNextFileA(search, &found));
   FindClose(search);
   return names;

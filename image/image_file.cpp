@@ -1,5 +1,6 @@
 #include "image_file.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "file_io.h"
@@ -10,17 +11,14 @@ const char* const kFileError = "File Error";
 const char* const kFileOpenFailed = "cannot open the file";
 
 namespace {
-// Smallest stored forms, used to refuse counts the rest of the file cannot hold.
-constexpr int64_t kExtendedBootRecordSize = 520;
-constexpr int64_t kMinVolumeSize = 12 + 1 + 1 + 1 + 2 + 2 + 4 + 4 + 4 + 4 + 6 * 8 + 8 * 4 + 4;
-constexpr int64_t kMinBlockTableSize = 2 + 8 + 4 + 16 + 4;
-constexpr int64_t kMinPartitionSize = 3 * 8 + 16 + kMinVolumeSize + 4 + kMinBlockTableSize;
-
-int32_t ReadCount(CStdArchive& archive, int64_t minEntrySize) {
+// A negative count reads no entries. Above its limit a count is refused, so that what it
+// allocates and loops over stays bounded even where a sparse file makes bytes free; within
+// it, entries are read as they come and a count the file cannot back ends at its last byte.
+int32_t ReadCount(CStdArchive& archive, int32_t limit) {
   int32_t count = 0;
   archive >> count;
-  if (count < 0 || count > archive.Remaining() / minEntrySize) throw kInvalidFile;
-  return count;
+  if (count > limit) throw kInvalidFile;
+  return std::max(count, 0);
 }
 
 template <size_t N>
@@ -28,7 +26,7 @@ void ReadBytes(CStdArchive& archive, std::array<uint8_t, N>& bytes) {
   for (auto& b : bytes) archive >> b;
 }
 
-void ReadVolume(CStdArchive& archive, VolumeInfo& volume) {
+void ReadVolume(CStdArchive& archive, VolumeInfo& volume, int32_t& fileRefsLeft) {
   ReadBytes(archive, volume.Reserved);
   uint16_t keptWord = 0;
   archive >> volume.DriveLetter >> volume.Text >> volume.Label >> volume.MinorOrder >> keptWord;
@@ -40,11 +38,13 @@ void ReadVolume(CStdArchive& archive, VolumeInfo& volume) {
   for (auto& extent : volume.Extents) archive >> extent;
   for (auto& count : volume.Counts) archive >> count;
   bool withText = archive.Version() >= 4;
-  int32_t refCount = ReadCount(archive, withText ? 2 + 1 + 4 : 2);
-  volume.FileRefs.resize(refCount);
-  for (auto& ref : volume.FileRefs) {
+  int32_t refCount = ReadCount(archive, std::min(kMaxFileRefs, fileRefsLeft));
+  fileRefsLeft -= refCount;
+  for (int32_t i = 0; i < refCount; ++i) {
+    FileRef ref;
     archive >> ref.Number;
     if (withText) archive >> ref.Text >> ref.Value;
+    volume.FileRefs.push_back(std::move(ref));
   }
 }
 
@@ -53,15 +53,16 @@ void ReadBlockTable(CStdArchive& archive, CPartitionBlocks& blocks) {
   ReadBytes(archive, blocks.RawRegionDigest);
   archive >> blocks.BlockCount;
   blocks.IndexOffset = static_cast<uint64_t>(archive.GetPosition());
-  // The index is skipped, so it must at least lie inside the file.
-  int64_t indexSize = int64_t{blocks.BlockCount} * BlockEntrySize(archive.Version());
-  if (indexSize > archive.Remaining()) throw kInvalidFile;
-  archive.Seek(indexSize, CStdArchive::kCurrent);
+  // Skipped with one seek, never read: an index that runs past the end of the file costs
+  // nothing here, and whoever reads the index checks it against the file.
+  archive.Seek(static_cast<int64_t>(blocks.IndexSize(archive.Version())), CStdArchive::kCurrent);
 }
 }  // namespace
 
 void CImageFile::Serialize(CStdArchive& archive) {
   if (archive.FileSize() < kTrailerSize) throw kInvalidFile;
+  StoredSize = static_cast<uint64_t>(archive.FileSize());
+  fileRefsLeft_ = kMaxCatalogueFileRefs;
   archive.Seek(-40, CStdArchive::kEnd);
   char magic[sizeof kImageMagic];
   if (archive.Read(magic, sizeof magic) != sizeof magic ||
@@ -75,9 +76,8 @@ void CImageFile::Serialize(CStdArchive& archive) {
 
   archive.Seek(-static_cast<int64_t>(kTrailerSize), CStdArchive::kEnd);
   archive >> CatalogueOffset;
-  if (CatalogueOffset > static_cast<uint64_t>(archive.FileSize() - kTrailerSize))
-    throw kInvalidFile;
-  archive.Seek(static_cast<int64_t>(CatalogueOffset), CStdArchive::kBegin);
+  // An offset at or past the end leaves nothing to read: the first field's read says so.
+  archive.Seek(static_cast<int64_t>(std::min(CatalogueOffset, StoredSize)), CStdArchive::kBegin);
 
   ReadBytes(archive, Id);
   uint16_t value5 = 0;
@@ -113,17 +113,13 @@ void CImageFile::Serialize(CStdArchive& archive) {
       ReadDisk(archive, *Disks.back());
     }
   }
-  // Fields 25 to 27 are the trailer's head: a catalogue that ran into them was cut short.
-  if (archive.GetPosition() > archive.FileSize() - static_cast<int64_t>(kTrailerSize))
-    throw kInvalidFile;
 }
 
 void CImageFile::ReadFileBackupBlock(CStdArchive& archive) {
   int32_t count = 0;
   archive >> BackupText1 >> BackupText2 >> BackupValue1 >> BackupValue2 >> count;
   if (count < 0 || count > kMaxFileBackupStrings) throw kInvalidFile;
-  BackupStrings.resize(count);
-  for (auto& text : BackupStrings) archive >> text;
+  for (int32_t i = 0; i < count; ++i) archive >> BackupStrings.emplace_back();
 }
 
 void CImageFile::ReadDisk(CStdArchive& archive, ImageDisk& disk) {
@@ -134,17 +130,16 @@ void CImageFile::ReadDisk(CStdArchive& archive, ImageDisk& disk) {
   archive >> g.Cylinders >> g.MediaType >> g.TracksPerCylinder >> g.SectorsPerTrack >>
       g.BytesPerSector;
   uint32_t trackBytes = Version <= 1 ? kMbrSize : kFirstTrackSize;
-  // The first track's width is fixed; a short read is a field cut off by the end of the file.
-  if (archive.Read(disk.FirstTrack.data(), trackBytes) != trackBytes)
-    throw "CStdArchive& operator>>(unsigned char& c)";
+  // A raw read: a track cut short by the end of the file fails at the next field.
+  archive.Read(disk.FirstTrack.data(), trackBytes);
   archive >> disk.Value;
-  int32_t recordCount = ReadCount(archive, kExtendedBootRecordSize);
-  disk.ExtendedBootRecords.resize(recordCount);
-  for (auto& record : disk.ExtendedBootRecords) {
+  int32_t recordCount = ReadCount(archive, kMaxPartitionsPerDisk);
+  for (int32_t i = 0; i < recordCount; ++i) {
+    ExtendedBootRecord& record = disk.ExtendedBootRecords.emplace_back();
     ReadBytes(archive, record.Sector);
     ReadBytes(archive, record.Value);
   }
-  int32_t partitionCount = ReadCount(archive, kMinPartitionSize);
+  int32_t partitionCount = ReadCount(archive, kMaxPartitionsPerDisk);
   for (int32_t i = 0; i < partitionCount; ++i) {
     auto partition = std::make_unique<ImagePartition>();
     partition->Disk = &disk;
@@ -156,7 +151,7 @@ void CImageFile::ReadDisk(CStdArchive& archive, ImageDisk& disk) {
 void CImageFile::ReadPartition(CStdArchive& archive, ImagePartition& partition) {
   archive >> partition.Start >> partition.Length >> partition.Value64;
   ReadBytes(archive, partition.TableEntry);
-  ReadVolume(archive, partition.Volume);
+  ReadVolume(archive, partition.Volume, fileRefsLeft_);
   archive >> partition.Value;
   ReadBlockTable(archive, partition.Blocks);
 }

@@ -16,6 +16,14 @@ constexpr char kImageMagic[22] = "__79241006_2651_11D4_";  // 21 characters and 
 constexpr uint32_t kTrailerSize = 48;
 constexpr int32_t kMaxDisks = 10;
 constexpr int32_t kMaxFileBackupStrings = 500;
+// Sane limits of counts the format leaves open. A disk has at most 256 partitions (and so as
+// many extended boot records); a file number is 16 bits, so a partition's data lies in at most
+// 65536 files.
+constexpr int32_t kMaxPartitionsPerDisk = 256;
+// 65536 files. Partitions follow one another through the files of a set, so the partitions of
+// one catalogue name each file once, a file where one partition ends and the next begins twice.
+constexpr int32_t kMaxFileRefs = 65536;
+constexpr int32_t kMaxCatalogueFileRefs = kMaxFileRefs + kMaxDisks * kMaxPartitionsPerDisk;
 
 // The system's messages, thrown as `const char*`.
 extern const char* const kInvalidFile;       // "Invalid File"
@@ -29,14 +37,16 @@ class CImageFile {
   CImageFile(const CImageFile&) = delete;
   CImageFile& operator=(const CImageFile&) = delete;
 
-  // Loads trailer and catalogue; block indexes are skipped (their positions kept) and the
-  // digest is not checked. Every count, length and offset is bounded by the file's size.
+  // Loads trailer and catalogue; block indexes are skipped (their positions kept, whether or
+  // not they lie inside the file) and the digest is not checked. Counts are bounded by the
+  // format's limits and entries are read as they come.
   void Serialize(CStdArchive& archive);
 
   uint16_t Version = kCurrentImageVersion;
   uint32_t FileBackup = 0;  // 0 or 1
   uint32_t CipherType = 0;
   CStdString FilePath;
+  uint64_t StoredSize = 0;  // bytes in the file when its catalogue was read
 
   // File-backup parameters (not interpreted).
   CStdString BackupText1, BackupText2;
@@ -71,10 +81,13 @@ class CImageFile {
   void ReadFileBackupBlock(CStdArchive& archive);
   void ReadDisk(CStdArchive& archive, ImageDisk& disk);
   void ReadPartition(CStdArchive& archive, ImagePartition& partition);
+
+  int32_t fileRefsLeft_ = 0;
 };
 
 // Opens path, loads its catalogue and sets its path: the one way an image file is read.
-// Throws the reader's message; a file that does not open throws kFileOpenFailed.
+// Throws the reader's message; a file that does not open, or is no regular file, throws
+// kFileOpenFailed.
 extern const char* const kFileOpenFailed;  // "cannot open the file"
 std::unique_ptr<CImageFile> LoadImageFile(const CStdString& path);
 

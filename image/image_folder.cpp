@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <exception>
 
 #include "path_names.h"
 
@@ -13,6 +14,21 @@ bool EndsWith(const std::string& name, const std::string& suffix, bool anyCase) 
                          std::tolower(static_cast<unsigned char>(b))
                    : a == b;
   });
+}
+
+// One unreadable file never stops the listing: whatever it throws (the reader's message, or
+// running out of memory on a catalogue that defeats the bounds) becomes its error text.
+std::unique_ptr<CImageFile> TryLoadImageFile(const std::string& path, std::string& error) {
+  try {
+    return LoadImageFile(path);
+  } catch (const char* message) {
+    error = message;
+  } catch (const std::exception& e) {
+    error = e.what();
+  } catch (...) {
+    error = "unreadable";
+  }
+  return nullptr;
 }
 
 uint32_t OrderKey(const ImagePartition& partition) {
@@ -33,12 +49,11 @@ FolderListing LoadImageFolder(
   std::string chosenBase = PathBaseName(chosenPath);
   for (const std::string& name : folderNames(folder.empty() ? "." : folder)) {
     if (!IsImageFileName(name, rule)) continue;
-    std::string path = folder + name;
-    try {
-      AddImageToSets(listing.Sets, LoadImageFile(path));
-    } catch (const char* message) {
-      if (PathBaseName(name) == chosenBase) listing.ChosenFileError = message;
-    }
+    std::string error;
+    if (auto image = TryLoadImageFile(folder + name, error))
+      AddImageToSets(listing.Sets, std::move(image));
+    else if (PathBaseName(name) == chosenBase)
+      listing.ChosenFileError = error;
   }
 
   ImageId id{};
@@ -48,13 +63,8 @@ FolderListing LoadImageFolder(
   });
   if (!found) {
     listing.Message = "'" + chosenPath + "' is corrupt";
-    if (listing.ChosenFileError.empty()) {  // not scanned (name or extension): read it for why
-      try {
-        LoadImageFile(chosenPath);
-      } catch (const char* message) {
-        listing.ChosenFileError = message;
-      }
-    }
+    if (listing.ChosenFileError.empty())  // not scanned (name or extension): read it for why
+      TryLoadImageFile(chosenPath, listing.ChosenFileError);
     return listing;
   }
   listing.ChosenFileError.clear();  // a same-named companion failed, the chosen file did not

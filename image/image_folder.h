@@ -15,7 +15,7 @@ enum class ScanRule {
 };
 bool IsImageFileName(const std::string& name, ScanRule rule);
 
-// File names (not paths) of a folder's entries; empty when the folder cannot be read.
+// Names (not paths) of a folder's regular files; empty when the folder cannot be read.
 std::vector<std::string> ListFolderNames(const std::string& folder);
 
 struct PartitionRow {

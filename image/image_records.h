@@ -52,9 +52,14 @@ struct VolumeInfo {
   uint32_t FreeClusters() const { return Counts[3]; }
   uint32_t TotalClusters() const { return Counts[4]; }
   uint32_t BlockSize() const { return Counts[7]; }
-  // 64-bit products: 32-bit counts cannot overflow them.
-  uint64_t Capacity() const { return uint64_t{Counts[4]} * Counts[1] * Counts[2]; }
-  uint64_t FreeSpace() const { return uint64_t{Counts[3]} * Counts[1] * Counts[2]; }
+  // Three 32-bit factors can pass 64 bits: a hostile product saturates rather than wraps.
+  uint64_t Capacity() const { return SizeOfClusters(Counts[4]); }
+  uint64_t FreeSpace() const { return SizeOfClusters(Counts[3]); }
+  uint64_t SizeOfClusters(uint32_t clusters) const {
+    uint64_t size = 0;
+    if (__builtin_mul_overflow(uint64_t{clusters} * Counts[1], Counts[2], &size)) return UINT64_MAX;
+    return size;
+  }
 };
 
 class CPartitionBlocks {
@@ -68,6 +73,10 @@ class CPartitionBlocks {
   Digest RawRegionDigest{};
   uint32_t BlockCount = 0;
   uint64_t IndexOffset = 0;  // file position of the block index, recorded while loading
+
+  // The index's bytes in a file of version; it may run past the end of a damaged file.
+  uint64_t IndexSize(uint16_t version) const;
+  uint64_t IndexEnd(uint16_t version) const { return IndexOffset + IndexSize(version); }
 };
 
 // Block index entry sizes on disk.
@@ -75,6 +84,9 @@ constexpr uint32_t kBlockEntrySizeOld = 28;  // versions 0-2: 12-byte entry + 16
 constexpr uint32_t kBlockEntrySize = 30;     // version 3 on
 constexpr uint32_t BlockEntrySize(uint16_t version) {
   return version <= 2 ? kBlockEntrySizeOld : kBlockEntrySize;
+}
+inline uint64_t CPartitionBlocks::IndexSize(uint16_t version) const {
+  return uint64_t{BlockCount} * BlockEntrySize(version);
 }
 
 struct ImagePartition {

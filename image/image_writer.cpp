@@ -5,6 +5,7 @@
 #include <ctime>
 #include <random>
 #include <set>
+#include <utility>
 
 #include "catalogue_store.h"
 #include "cipher.h"
@@ -104,6 +105,7 @@ class SetWriter {
   void SplitIfFull();
   void WriteBytes(const void* data, size_t length);
   void FinishFile(bool withCatalogue);
+  void RemoveWrittenFiles();
 
   const ImageWriterOptions& options_;
   CImageFile image_;
@@ -134,6 +136,9 @@ void SetWriter::Validate() {
   blockSize_ = options_.FileBackup ? kFileBackupBlockSize : options_.BlockSize;
   Check(blockSize_ >= 512 && blockSize_ <= kMaxBlockSize && blockSize_ % 512 == 0,
         "block size must be a multiple of 512 up to 4 MiB");
+  // Every input opens before any output is created.
+  for (const WriterDisk& disk : options_.Disks)
+    for (const WriterPartition& partition : disk.Partitions) SourceFile{partition.SourcePath};
 }
 
 void SetWriter::FillHeader() {
@@ -178,10 +183,18 @@ std::string SetWriter::PathOf(uint16_t fileNumber) const {
 
 void SetWriter::OpenNextFile() {
   Check(options_.FirstFileNumber + paths_.size() < 0xFFFF, "too many files");
-  paths_.push_back(PathOf(static_cast<uint16_t>(options_.FirstFileNumber + paths_.size())));
-  out_ = OpenFileForWriting(paths_.back());
-  Check(out_ != nullptr, "cannot create " + paths_.back());
+  std::string path = PathOf(static_cast<uint16_t>(options_.FirstFileNumber + paths_.size()));
+  out_ = OpenFileForWriting(path);
+  Check(out_ != nullptr, "cannot create " + path);
+  paths_.push_back(path);  // only what this run created is removed when it fails
   position_ = 0;
+}
+
+void SetWriter::RemoveWrittenFiles() {
+  if (out_) std::fclose(out_);
+  out_ = nullptr;
+  for (const std::string& path : paths_) std::remove(path.c_str());
+  paths_.clear();
 }
 
 
@@ -214,8 +227,8 @@ void SetWriter::FinishFile(bool withCatalogue) {
                         }();
   WriteBytes(catalogue.data(), catalogue.size());
   WriteBytes(digest.data(), digest.size());
-  Check(std::fclose(out_) == 0, "cannot write " + paths_.back());
-  out_ = nullptr;
+  std::FILE* finished = std::exchange(out_, nullptr);
+  Check(std::fclose(finished) == 0, "cannot write " + paths_.back());
 }
 
 BlockEntry SetWriter::StoreBlock(std::vector<uint8_t>& block, uint32_t blockNumber) {
@@ -351,9 +364,14 @@ void SetWriter::AddDisk(const WriterDisk& spec) {
 std::vector<std::string> SetWriter::Write() {
   Validate();
   FillHeader();
-  OpenNextFile();
-  for (const WriterDisk& disk : options_.Disks) AddDisk(disk);
-  FinishFile(true);
+  try {
+    OpenNextFile();
+    for (const WriterDisk& disk : options_.Disks) AddDisk(disk);
+    FinishFile(true);
+  } catch (...) {
+    RemoveWrittenFiles();  // a failed run leaves no partial image behind
+    throw;
+  }
   return paths_;
 }
 }  // namespace

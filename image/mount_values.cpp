@@ -1,6 +1,6 @@
 #include "mount_values.h"
 
-#include <algorithm>
+#include <map>
 
 MountValues MakeMountValues(const ImageSet& set, const CImageFile& image,
                             const ImagePartition& partition) {
@@ -20,15 +20,14 @@ MountValues MakeMountValues(const ImageSet& set, const CImageFile& image,
   values.FileCount = uint32_t{image.FileNumber} + 1;
   values.CatalogueNumber = image.FileNumber;
   values.CataloguePath = image.FilePath;
+  std::map<uint16_t, CStdString> located;
   for (const FileRef& ref : volume.FileRefs) {
     // A number listed twice would make the record name one slot twice, which the driver
-    // refuses: the partition could never be mounted.
-    bool listed = std::any_of(values.Files.begin(), values.Files.end(),
-                              [&](const MountFile& file) { return file.Number == ref.Number; });
-    if (listed) continue;
-    MountFile file{ref.Number, {}};
-    LocateFileNumber(set, ref.Number, file.Path);
-    values.Files.push_back(std::move(file));
+    // refuses (the partition could never be mounted): each is listed, and its file opened, once.
+    auto [found, added] = located.try_emplace(ref.Number);
+    if (!added) continue;
+    LocateFileNumber(set, ref.Number, found->second);
+    values.Files.push_back({ref.Number, found->second});
   }
   // The catalogue file holds the block index, so it is always listed, even for a file 0 whose
   // partition names no files.

@@ -71,32 +71,50 @@ HARVESTA_READ_VALUE(uint64_t, "CStdArchive& operator>>(unsigned __int64 & n)")
 HARVESTA_READ_VALUE(int64_t, "CStdArchive& operator>>(__int64 & n)")
 #undef HARVESTA_READ_VALUE
 
-CStdArchive& CStdArchive::operator>>(CStdString& s) {
-  uint32_t length = 0;
-  for (;;) {  // each round consumes bytes, so a run of restart markers ends with the file
+uint32_t CStdArchive::ReadStringLength() {
+  // 0xFFFE after the first 0xFF restarts the prefix once; the second time it is a length.
+  for (bool restarted = false;; restarted = true) {
     uint8_t shortLength = 0;
     *this >> shortLength;
-    if (shortLength < 0xFF) {
-      length = shortLength;
-      break;
-    }
+    if (shortLength < 0xFF) return shortLength;
     uint16_t wordLength = 0;
     *this >> wordLength;
-    if (wordLength == 0xFFFE) continue;
-    if (wordLength < 0xFFFF) {
-      length = wordLength;
+    if (wordLength == 0xFFFE && !restarted) continue;
+    if (wordLength < 0xFFFF) return wordLength;
+    uint32_t length = 0;
+    *this >> length;
+    return length == 0xFFFFFFFF ? 0 : length;
+  }
+}
+
+CStdArchive& CStdArchive::operator>>(CStdString& s) {
+  constexpr size_t kChunk = 64 * 1024;
+  uint32_t length = ReadStringLength();
+  // Read as the characters come: the length may claim gigabytes of a sparse file, and only
+  // the text before the first zero is kept, so what follows it is skipped, not held.
+  s.clear();
+  uint64_t left = length;
+  while (left) {
+    size_t piece = static_cast<size_t>(std::min<uint64_t>(left, kChunk));
+    size_t kept = s.size();
+    s.resize(kept + piece);
+    size_t got = Read(s.data() + kept, piece);
+    s.resize(kept + got);
+    left -= got;
+    size_t zero = s.find('\0', kept);
+    if (zero != CStdString::npos) {
+      s.resize(zero);
+      if (left > static_cast<uint64_t>(Remaining())) {
+        Seek(0, kEnd);
+        left = 1;
+      } else {
+        Seek(static_cast<int64_t>(left), kCurrent);
+        left = 0;
+      }
       break;
     }
-    *this >> length;
-    if (length == 0xFFFFFFFF) length = 0;
-    break;
+    if (got != piece) break;
   }
-  // Never allocate more than the file can still deliver.
-  size_t available = static_cast<size_t>(std::min<int64_t>(length, Remaining()));
-  s.assign(available, '\0');
-  size_t got = available ? Read(s.data(), available) : 0;
-  s.resize(got);
-  s.resize(std::strlen(s.c_str()));
-  if (got != length) throw "CStdArchive& operator>>(CStdString& s)";
+  if (left) throw "CStdArchive& operator>>(CStdString& s)";
   return *this;
 }

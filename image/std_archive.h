@@ -30,7 +30,7 @@ class CStdArchive {
   CStdArchive& operator>>(uint32_t& ul);
   CStdArchive& operator>>(uint64_t& n);
   CStdArchive& operator>>(int64_t& n);
-  // A length beyond what is left of the file is refused before anything is allocated.
+  // Holds no more than the characters the file really delivers, up to the first zero byte.
   CStdArchive& operator>>(CStdString& s);
 
   // Reads up to n bytes in pieces of at most 1 MiB; returns the count read, never throws.
@@ -43,6 +43,7 @@ class CStdArchive {
   int64_t Remaining();
 
  private:
+  uint32_t ReadStringLength();
   void ReadExactly(void* value, size_t width, const char* message);
 
   int32_t mode_;

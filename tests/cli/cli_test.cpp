@@ -1,5 +1,6 @@
 // harvesta make-image, list and verify, run as a user runs them.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <filesystem>
@@ -103,6 +104,46 @@ TEST_F(Cli, ListTableShowsTheColumnsWithRowNumbers) {
   EXPECT_NE(row.find("None"), std::string::npos);
 }
 
+TEST_F(Cli, ListEscapesControlCharactersOfLabelsInItsTable) {
+  ASSERT_EQ(Harvesta("make-image t.qvimg -p 'b.raw,label=\x1b]0;owned\x07\tX'").Status, 0);
+  Outcome listed = Harvesta("list t.qvimg");
+  ASSERT_EQ(listed.Status, 0) << listed.Err;
+  EXPECT_NE(listed.Out.find("\\x1b]0;owned\\x07\\x09X"), std::string::npos) << listed.Out;
+  EXPECT_EQ(listed.Out.find_first_of("\x1b\x07\t"), std::string::npos);
+  Outcome json = Harvesta("list t.qvimg --json");
+  EXPECT_EQ(nlohmann::json::parse(json.Out)["partitions"][0]["label"], "\x1b]0;owned\x07\tX");
+}
+
+TEST_F(Cli, ListJsonGivesTheImageFilePathAsTheHostNamesIt) {
+  for (const char* name : {"caf\xC3\xA9.qvimg", "caf\xE9.qvimg"}) {  // UTF-8, then not UTF-8
+    ASSERT_EQ(Harvesta(std::string("make-image '") + name + "' -p b.raw").Status, 0) << name;
+    Outcome listed = Harvesta(std::string("list '") + name + "' --json");
+    ASSERT_EQ(listed.Status, 0) << listed.Err;
+    std::string shown = nlohmann::json::parse(listed.Out)["partitions"][0]["image_file"];
+    EXPECT_EQ(shown, name[3] == '\xC3' ? name : "caf\xEF\xBF\xBD.qvimg");  // U+FFFD for the stray byte
+    fs::remove(File(name));
+  }
+}
+
+// Beside a good image: a FIFO named like an image, which once blocked every command, and a
+// sparse terabyte whose first string claims 4 GiB of its hole, which once ran out of memory.
+TEST_F(Cli, ListOfAnImageSkipsCompanionsThatAreNotRegularOrDefeatTheReader) {
+  ASSERT_EQ(Harvesta("make-image good.qvimg -p b.raw,label=Good").Status, 0);
+  ASSERT_EQ(mkfifo(File("pipe.qvimg").c_str(), 0600), 0);
+  Write("sparse.qvimg", std::string(12, '\0') + "\xFF\xFF\xFF\xF0\xFF\xFF\xFF");
+  const uint64_t size = uint64_t{1} << 40;
+  fs::resize_file(File("sparse.qvimg"), size - 40);
+  std::ofstream(File("sparse.qvimg"), std::ios::binary | std::ios::app)
+      << std::string("__79241006_2651_11D4_") << '\0';
+  fs::resize_file(File("sparse.qvimg"), size);
+
+  Outcome listed = Harvesta("list good.qvimg --json");
+  ASSERT_EQ(listed.Status, 0) << listed.Err;
+  EXPECT_EQ(nlohmann::json::parse(listed.Out)["partitions"][0]["label"], "Good");
+  Outcome pipe = Harvesta("list pipe.qvimg");
+  EXPECT_EQ(pipe.Err, "'pipe.qvimg' is corrupt: cannot open the file\n");
+}
+
 TEST_F(Cli, SplitSetListsUntilAFileGoesMissing) {
   Outcome made = Harvesta("make-image set.QVBAK -p a.raw --split 60000");
   ASSERT_EQ(made.Status, 0) << made.Err;
@@ -157,12 +198,15 @@ TEST_F(Cli, FailuresAreOneLineOnStandardError) {
        "--password holds characters that Windows-1252 cannot hold\n"},
       {"make-image x.qvimg -p a.raw,raw=999999", "make-image: a.raw: raw region longer than the volume\n"},
       {"make-image x.qvimg -p a.raw,colour=red", "unknown partition field 'colour=red'\n"},
+      {"make-image x.qvimg -p a.raw -p missing.raw", "make-image: cannot open missing.raw\n"},
+      {"make-image x.qvimg -p a.raw -p b.raw,raw=999999", "make-image: b.raw: raw region longer than the volume\n"},
   };
   for (const Case& c : cases) {
     Outcome run = Harvesta(c.Arguments);
     EXPECT_EQ(run.Status, 1) << c.Arguments;
     EXPECT_EQ(run.Err, c.Error) << c.Arguments;
     EXPECT_EQ(run.Out, "") << c.Arguments;
+    EXPECT_FALSE(fs::exists(File("x.qvimg"))) << c.Arguments;  // a failed run leaves no output
   }
   EXPECT_EQ(Harvesta("make-image x.qvimg -p a.raw --compression 3").Status, 1);
 }

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 
 #include "file_io.h"
 #include "image_fixtures.h"
@@ -44,6 +46,7 @@ TEST_F(ArchiveTest, StringPrefixesGiveTheirLengths) {
       {{0xFF, 0xFD, 0xFF}, 0xFFFD},
       {{0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x01, 0x00}, 0x10000},
       {{0xFF, 0xFE, 0xFF, 7}, 7},                       // restart, then a one-byte prefix
+      {{0xFF, 0xFE, 0xFF, 0xFF, 0xFE, 0xFF}, 0xFFFE},   // restarts once: then 0xFFFE is a length
       {{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, 0},  // 0xFFFFFFFF reads as empty
   };
   for (const Case& c : cases) {
@@ -94,6 +97,7 @@ TEST_F(ArchiveTest, ShortReadsNameTheirOperator) {
       {{5, 'a', 'b'}, [](CStdArchive& a) { CStdString s; a >> s; }, "CStdArchive& operator>>(CStdString& s)"},
       {{0xFF, 1}, [](CStdArchive& a) { CStdString s; a >> s; }, "CStdArchive& operator>>(unsigned short& c)"},
       {{0xFF, 0xFF, 0xFF, 1}, [](CStdArchive& a) { CStdString s; a >> s; }, "CStdArchive& operator>>(unsigned long& ul)"},
+      {{0xFF, 0xFE, 0xFF, 0xFF, 0xFE, 0xFF, 3, 'a', 'b', 'c'}, [](CStdArchive& a) { CStdString s; a >> s; }, "CStdArchive& operator>>(CStdString& s)"},
   };
   for (const Case& c : cases) {
     CStdArchive& archive = Open(c.Bytes);
@@ -107,6 +111,26 @@ TEST_F(ArchiveTest, HugeStringLengthIsRefusedWithoutAllocatingIt) {
   CStdString s;
   EXPECT_EQ(ThrownBy([&] { archive >> s; }), "CStdArchive& operator>>(CStdString& s)");
   EXPECT_EQ(s, "abc");
+}
+
+TEST_F(ArchiveTest, StringOverAHoleInASparseFileIsSkippedNotHeld) {
+  // 4 GiB - 16 characters of a hole, then one byte: the text ends at the hole's first zero.
+  std::string path = folder_.File("sparse.bin");
+  uint64_t length = 0xFFFFFFF0;
+  WriteWholeFile(path, {0xFF, 0xFF, 0xFF, 0xF0, 0xFF, 0xFF, 0xFF, 'a', 'b'});
+  std::filesystem::resize_file(path, 7 + length);
+  std::ofstream(path, std::ios::binary | std::ios::app) << 'z';
+  CStdArchive archive(OpenFileForReading(path), 1);
+  CStdString s;
+  uint8_t next = 0;
+  archive >> s >> next;
+  EXPECT_EQ(s, "ab");
+  EXPECT_EQ(next, 'z');
+
+  std::filesystem::resize_file(path, 7 + length - 1);  // one character short
+  CStdArchive shorter(OpenFileForReading(path), 1);
+  EXPECT_EQ(ThrownBy([&] { shorter >> s; }), "CStdArchive& operator>>(CStdString& s)");
+  EXPECT_EQ(s, "ab");
 }
 
 TEST_F(ArchiveTest, BulkReadsCrossWholePieces) {

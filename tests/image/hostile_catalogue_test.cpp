@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <random>
 
 #include "catalogue_store.h"
@@ -48,6 +50,14 @@ void Put32(std::vector<uint8_t>& bytes, size_t at, uint32_t value) {
   for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
+// A count written over the one at At, and the message loading then throws ("" when it loads).
+struct CountCase {
+  const char* Name;
+  size_t At;
+  uint32_t Value;
+  const char* Message;
+};
+
 class HostileCatalogue : public ::testing::Test {
  protected:
   // The message loading bytes throws, or "" when it loads.
@@ -76,8 +86,10 @@ TEST_F(HostileCatalogue, TrailerFaultsAreRejectedBeforeTheCatalogue) {
   } cases[] = {
       {"magic lacks its zero", [&](auto& b) { b[end - 40 + 21] = '_'; }, "Invalid File"},
       {"version 7", [&](auto& b) { b[end - 18] = 7; }, "File is from a more recent version of Quillon"},
-      {"catalogue offset past the trailer", [&](auto& b) { Put32(b, end - 48, static_cast<uint32_t>(end - 47)); }, "Invalid File"},
-      {"catalogue offset 2^63", [&](auto& b) { b[end - 41] = 0x80; }, "Invalid File"},
+      // Nothing is allocated from an offset: the catalogue is read wherever it points.
+      {"catalogue offset inside the trailer", [&](auto& b) { Put32(b, end - 48, static_cast<uint32_t>(end - 47)); }, "CStdArchive& operator>>(CStdString& s)"},
+      {"catalogue offset at the end", [&](auto& b) { Put32(b, end - 48, static_cast<uint32_t>(end)); }, "CStdArchive& operator>>(unsigned char& c)"},
+      {"catalogue offset 2^63", [&](auto& b) { b[end - 41] = 0x80; }, "CStdArchive& operator>>(unsigned char& c)"},
       {"shorter than a trailer", [&](auto& b) { b.erase(b.begin(), b.end() - 47); }, "Invalid File"},
       {"empty", [&](auto& b) { b.clear(); }, "Invalid File"},
   };
@@ -88,31 +100,102 @@ TEST_F(HostileCatalogue, TrailerFaultsAreRejectedBeforeTheCatalogue) {
   }
 }
 
-TEST_F(HostileCatalogue, CountsBeyondTheFileAreRefused) {
+TEST_F(HostileCatalogue, CountsAreBoundedByTheFormatAndReadAsTheyCome) {
   std::vector<uint8_t> good = FileOf(*MarkedImage());
   size_t extendedBootRecords = After(good, kMarker);
   size_t partitions = extendedBootRecords + 4;
   size_t fileRefs = After(good, kMarker + 1);
   size_t blocks = After(good, kMarker + 2) + 16;
-  struct Case {
-    const char* Name;
-    size_t At;
-    uint32_t Value;
-    const char* Message;
-  } cases[] = {
-      {"extended boot records", extendedBootRecords, 0x7FFFFFFF, "Invalid File"},
-      {"negative extended boot records", extendedBootRecords, 0xFFFFFFFF, "Invalid File"},
-      {"partitions", partitions, 0x7FFFFFFF, "Invalid File"},
-      {"two partitions in room for one", partitions, 2, "Invalid File"},
-      {"file references", fileRefs, 0x7FFFFFFF, "Invalid File"},
-      {"blocks", blocks, 0xFFFFFFFF, "Invalid File"},
-      {"one block more than the file holds", blocks, 1000, "Invalid File"},
+  CountCase cases[] = {
+      {"extended boot records 2^31 - 1", extendedBootRecords, 0x7FFFFFFF, "Invalid File"},
+      {"extended boot records 257", extendedBootRecords, 257, "Invalid File"},
+      {"extended boot records 256, none stored", extendedBootRecords, 256, "CStdArchive& operator>>(unsigned char& c)"},
+      {"negative extended boot records: none", extendedBootRecords, 0xFFFFFFFF, ""},
+      {"partitions 2^31 - 1", partitions, 0x7FFFFFFF, "Invalid File"},
+      {"partitions 257", partitions, 257, "Invalid File"},
+      {"negative partitions: none", partitions, 0x80000000, ""},
+      {"two partitions in room for one", partitions, 2, "CStdArchive& operator>>(unsigned char& c)"},
+      {"file references 2^31 - 1", fileRefs, 0x7FFFFFFF, "Invalid File"},
+      {"file references 65537", fileRefs, 65537, "Invalid File"},
+      {"negative file references: none", fileRefs, 0xFFFFFFF0, ""},
+      // The last partition's index is skipped with one seek: running past the end costs nothing.
+      {"blocks 2^32 - 1", blocks, 0xFFFFFFFF, ""},
+      {"one block more than the file holds", blocks, 1000, ""},
   };
-  for (const Case& c : cases) {
+  for (const CountCase& c : cases) {
     std::vector<uint8_t> bytes = good;
     Put32(bytes, c.At, c.Value);
     EXPECT_EQ(Load(bytes), c.Message) << c.Name;
   }
+}
+
+// A sparse file makes its size no bound: a count may claim a hole of zeros that would hold
+// billions of entries and cost nothing on disk.
+TEST_F(HostileCatalogue, CountsOverAHoleInASparseFileAllocateOnlyWhatTheFormatAllows) {
+  std::vector<uint8_t> good = FileOf(*MarkedImage());
+  std::vector<uint8_t> trailer(good.end() - 48, good.end());
+  Put32(trailer, 0, 0);  // the catalogue starts the file
+  CountCase cases[] = {
+      {"extended boot records", After(good, kMarker), 0x07000000, "Invalid File"},  // 61 GB
+      {"file references", After(good, kMarker + 1), 0x7FFFFFFF, "Invalid File"},
+      {"as many file references as a set has files", After(good, kMarker + 1), 65536, ""},
+  };
+  for (const CountCase& c : cases) {
+    std::vector<uint8_t> bytes(good.begin(), good.begin() + c.At);
+    for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<uint8_t>(c.Value >> (8 * i)));
+    std::string path = folder_.File("sparse.qvimg");
+    WriteWholeFile(path, bytes);
+    uint64_t size = uint64_t{1} << 36;
+    std::filesystem::resize_file(path, size - trailer.size());
+    std::ofstream(path, std::ios::binary | std::ios::app)
+        .write(reinterpret_cast<const char*>(trailer.data()), static_cast<std::streamsize>(trailer.size()));
+    std::string message;
+    try {
+      auto image = LoadImageFile(path);
+      EXPECT_EQ(image->Disks.at(0)->Partitions.at(0)->Volume.FileRefs.size(), c.Value) << c.Name;
+    } catch (const char* thrown) {
+      message = thrown;
+    }
+    EXPECT_EQ(message, c.Message) << c.Name;
+  }
+}
+
+TEST_F(HostileCatalogue, AnIndexRunningPastTheFileKeepsItsPositionAndTheOtherPartitions) {
+  auto image = MarkedImage();
+  auto second = std::make_unique<ImagePartition>();
+  second->Blocks.Value = kMarker + 3;
+  image->Disks[0]->Partitions.push_back(std::move(second));
+  std::vector<uint8_t> good = FileOf(*image, 2);
+
+  std::vector<uint8_t> lastCut = good;
+  Put32(lastCut, After(good, kMarker + 3) + 16, 0x10000000);
+  std::string path = folder_.File("index.qvimg");
+  WriteWholeFile(path, lastCut);
+  auto loaded = LoadImageFile(path);
+  ASSERT_EQ(loaded->Disks[0]->Partitions.size(), 2u);
+  const CPartitionBlocks& intact = loaded->Disks[0]->Partitions[0]->Blocks;
+  const CPartitionBlocks& cut = loaded->Disks[0]->Partitions[1]->Blocks;
+  EXPECT_EQ(loaded->StoredSize, lastCut.size());
+  EXPECT_EQ(intact.IndexEnd(loaded->Version), intact.IndexOffset + 60);
+  EXPECT_LE(intact.IndexEnd(loaded->Version), loaded->StoredSize);
+  EXPECT_EQ(cut.BlockCount, 0x10000000u);
+  EXPECT_EQ(cut.IndexOffset, After(good, kMarker + 3) + 20);
+  EXPECT_GT(cut.IndexEnd(loaded->Version), loaded->StoredSize);
+
+  // Past the first partition's index lies nothing: the second partition's start is cut off.
+  std::vector<uint8_t> firstCut = good;
+  Put32(firstCut, After(good, kMarker + 2) + 16, 0x10000000);
+  EXPECT_EQ(Load(firstCut), "CStdArchive& operator>>(unsigned __int64 & n)");
+}
+
+TEST_F(HostileCatalogue, AFirstTrackCutShortFailsAtTheFieldAfterIt) {
+  std::vector<uint8_t> good = FileOf(*MarkedImage());
+  size_t trackEnd = After(good, kMarker) - 4;
+  std::vector<uint8_t> bytes(good.begin(), good.begin() + trackEnd - 100);
+  bytes.insert(bytes.end(), good.end() - 48, good.end());
+  Put32(bytes, bytes.size() - 48, 0);
+  // The track's raw read takes the trailer's bytes too; the value after it finds none.
+  EXPECT_EQ(Load(bytes), "CStdArchive& operator>>(unsigned long& ul)");
 }
 
 TEST_F(HostileCatalogue, DiskAndFileBackupCountsHaveTheirLimits) {
@@ -147,14 +230,16 @@ TEST_F(HostileCatalogue, CatalogueWithoutDisksLoadsEmpty) {
 }
 
 TEST_F(HostileCatalogue, EveryCutOfTheCatalogueFailsCleanly) {
-  // The trailer stays, the catalogue loses its tail: each cut ends in a message.
+  // The trailer stays, the catalogue loses its tail: each cut before the last block index ends
+  // in a message; a cut inside that index, which is never read, loads.
   std::vector<uint8_t> good = FileOf(*MarkedImage(), 2);
   std::vector<uint8_t> trailer(good.end() - 48, good.end());
+  size_t lastIndex = After(good, kMarker + 2) + 16 + 4;
   for (size_t keep = 0; keep + 48 < good.size(); keep += 97) {
     std::vector<uint8_t> bytes(good.begin(), good.begin() + keep);
     bytes.insert(bytes.end(), trailer.begin(), trailer.end());
     Put32(bytes, bytes.size() - 48, 0);
-    EXPECT_NE(Load(bytes), "") << "cut at " << keep;
+    EXPECT_EQ(Load(bytes) == "", keep >= lastIndex) << "cut at " << keep;
   }
 }
 

@@ -2,6 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include "image_fixtures.h"
 #include "image_folder.h"
@@ -100,6 +104,36 @@ TEST_F(ImageFolder, UnreadableChosenFileIsCorruptWithTheReadersReason) {
   EXPECT_EQ(listing.Message, "'" + folder_.File("absent.qvimg") + "' is corrupt");
   EXPECT_EQ(listing.ChosenFileError, kFileOpenFailed);
 }
+
+#ifndef _WIN32
+// A terabyte file whose catalogue's first string claims 4 GiB of the hole: once that string
+// was allocated whole, and its out-of-memory ended the listing of every image beside it.
+void WriteSparseCompanion(const std::string& path) {
+  // Identifier, file and backup numbers, then the string's prefix.
+  WriteWholeFile(path, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xF0, 0xFF, 0xFF, 0xFF});
+  uint64_t size = uint64_t{1} << 40;
+  std::filesystem::resize_file(path, size - 40);
+  std::ofstream(path, std::ios::binary | std::ios::app).write(kImageMagic, sizeof kImageMagic);
+  std::filesystem::resize_file(path, size);  // version 0, digest zero
+}
+
+TEST_F(ImageFolder, CompanionsThatAreNotRegularFilesOrDefeatTheReaderAreSkipped) {
+  ImageWriterOptions good = Options("good.qvimg", {5});
+  good.Disks = {{0, 1, 0, {Partition(0, 0, "x")}}};
+  WriteImage(good);
+  ASSERT_EQ(mkfifo(folder_.File("pipe.qvimg").c_str(), 0600), 0);
+  std::filesystem::create_directory(folder_.File("folder.qvimg"));
+  WriteSparseCompanion(folder_.File("sparse.qvimg"));
+
+  FolderListing listing = LoadImageFolder(folder_.File("good.qvimg"), ScanRule::ImagesAnyCase);
+  EXPECT_EQ(listing.Message, "");
+  EXPECT_EQ(Labels(listing), std::vector<std::string>{"x"});
+  for (const char* chosen : {"pipe.qvimg", "folder.qvimg"}) {  // opened without blocking
+    listing = LoadImageFolder(folder_.File(chosen), ScanRule::ImagesAnyCase);
+    EXPECT_EQ(listing.ChosenFileError, kFileOpenFailed) << chosen;
+  }
+}
+#endif
 
 TEST_F(ImageFolder, ExtensionCaseMattersOnlyToTheWindowsScan) {
   ImageWriterOptions options = Options("CAPS.QVIMG", {4});

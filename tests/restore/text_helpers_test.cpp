@@ -75,4 +75,22 @@ TEST(PartitionColumns, RowTextsComeFromTheImageAndItsVolume) {
   partition.Volume.Counts[3] = 2000;  // more free than total: no wrapped used space
   EXPECT_EQ(PartitionColumnTexts({&image, &partition})[4], "0 B");
 }
+
+TEST(PartitionColumns, CapacityIsASixtyFourBitProductThatSaturates) {
+  struct Case {
+    uint32_t TotalClusters, SectorsPerCluster, BytesPerSector;
+    uint64_t Capacity;
+  } cases[] = {
+      {1u << 24, 8, 512, uint64_t{1} << 36},  // 64 GiB: 2^36 wraps to 0 in 32 bits
+      {0xFFFFFFFF, 0xFFFFFFFF, 1, 0xFFFFFFFE00000001},
+      {0xFFFFFFFF, 0xFFFFFFFF, 2, UINT64_MAX},
+      {0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, UINT64_MAX},
+  };
+  for (const Case& c : cases) {
+    VolumeInfo volume;
+    volume.Counts = {0, c.SectorsPerCluster, c.BytesPerSector, c.TotalClusters, c.TotalClusters};
+    EXPECT_EQ(volume.Capacity(), c.Capacity) << c.TotalClusters << " x " << c.BytesPerSector;
+    EXPECT_EQ(volume.FreeSpace(), c.Capacity);
+  }
+}
 }  // namespace
