@@ -37,6 +37,7 @@ struct MountOptions {
   int Partition = 0;
   bool Raw = false;
   bool Foreground = false;
+  bool NoCheck = false;
   PasswordOptions Password;
 };
 
@@ -125,7 +126,10 @@ int Serve(const MountOptions& options, const std::vector<std::vector<uint8_t>>& 
   std::optional<MountWatcher> watcher;  // cleans up if this process is killed
   try {
     watcher.emplace(options.MountPoint, session.Runtime);  // before any thread or FUSE file
-    for (const auto& record : records) session.Disks.push_back(std::make_unique<MountedDisk>(record));
+    // One pool for every partition: memory does not grow with their count.
+    auto pool = std::make_shared<DecodePool>();
+    for (const auto& record : records)
+      session.Disks.push_back(std::make_unique<MountedDisk>(record, MountedDiskOptions{!options.NoCheck, pool}));
     std::filesystem::create_directories(session.Runtime);
     std::ofstream(session.Runtime + "/pid") << getpid() << '\n';
 
@@ -264,6 +268,8 @@ void AddMountCommand(CLI::App& app) {
   mount->add_option("--partition", options->Partition, "Row number from harvesta list");
   mount->add_flag("--raw", options->Raw, "Show every partition as a disk file N.img instead");
   mount->add_flag("-f,--foreground", options->Foreground, "Stay in the foreground; Ctrl-C unmounts");
+  mount->add_flag("--no-check", options->NoCheck,
+                  "Serve blocks without checking them against their digests (damage goes unnoticed)");
   mount->add_option("--password-file", options->Password.PasswordFile,
                     "Read the password from the file's first line (else HARVESTA_PASSWORD or a prompt)");
   mount->callback([options] { RunMount(*options); });
