@@ -111,8 +111,7 @@ std::string ServeMessage(const MountOptions& options, const Session& session, Fi
 }
 
 // The daemon's whole life: open the image files, mount, serve until stopped, clean up.
-int Serve(const MountOptions& options, const std::vector<std::vector<uint8_t>>& records,
-          ReadySignal ready) {
+int Serve(const MountOptions& options, std::vector<std::vector<uint8_t>> records, ReadySignal ready) {
   // Signals are taken by WaitForStop alone, in every thread started from here on.
   sigset_t signals;
   sigemptyset(&signals);
@@ -128,8 +127,10 @@ int Serve(const MountOptions& options, const std::vector<std::vector<uint8_t>>& 
     watcher.emplace(options.MountPoint, session.Runtime);  // before any thread or FUSE file
     // One pool for every partition: memory does not grow with their count.
     auto pool = std::make_shared<DecodePool>();
-    for (const auto& record : records)
-      session.Disks.push_back(std::make_unique<MountedDisk>(record, MountedDiskOptions{!options.NoCheck, pool}));
+    // Each disk wipes the record it takes: the records carry the key.
+    for (auto& record : records)
+      session.Disks.push_back(
+          std::make_unique<MountedDisk>(std::move(record), MountedDiskOptions{!options.NoCheck, pool}));
     std::filesystem::create_directories(session.Runtime);
     std::ofstream(session.Runtime + "/pid") << getpid() << '\n';
 
@@ -158,6 +159,7 @@ int Serve(const MountOptions& options, const std::vector<std::vector<uint8_t>>& 
       watcher->FileSystemMounted();
     }
   } catch (const std::exception& e) {
+    for (auto& record : records) WipeRecord(record);  // those no disk took
     if (session.Fuse) session.Fuse->Stop();
     if (server.joinable()) server.join();
     session.Fuse.reset();
@@ -213,7 +215,7 @@ void RunMount(MountOptions options) {
   }
 
   if (options.Foreground) {
-    if (Serve(options, records, ReadySignal(-1)) != 0) throw CommandError("mount failed");
+    if (Serve(options, std::move(records), ReadySignal(-1)) != 0) throw CommandError("mount failed");
     return;
   }
   int pipeFds[2];
@@ -225,8 +227,9 @@ void RunMount(MountOptions options) {
   if (child == 0) {
     close(pipeFds[0]);
     setsid();
-    _exit(Serve(options, records, ReadySignal(pipeFds[1])));
+    _exit(Serve(options, std::move(records), ReadySignal(pipeFds[1])));
   }
+  for (auto& record : records) WipeRecord(record);
   close(pipeFds[1]);
   std::string message;
   char buffer[512];

@@ -34,6 +34,9 @@ struct MountedDiskOptions {
   std::shared_ptr<DecodePool> Pool;  // null: a pool of its own with the default options
 };
 
+// Zeros a mount record (it carries the key) where it lies, before its memory is given back.
+void WipeRecord(std::vector<uint8_t>& record);
+
 class MountedDisk {
  public:
   // Parses the record and opens the files it names read-only; wipes the record (it carries the

@@ -42,12 +42,14 @@ struct WipedOnExit {
 
 }  // namespace
 
+void WipeRecord(std::vector<uint8_t>& record) { explicit_bzero(record.data(), record.size()); }
+
 MountedDisk::Key::~Key() { explicit_bzero(Bytes.data(), Bytes.size()); }
 
 MountedDisk::MountedDisk(std::vector<uint8_t> record, MountedDiskOptions options) {
   struct RecordWipe {
     std::vector<uint8_t>& Bytes;
-    ~RecordWipe() { explicit_bzero(Bytes.data(), Bytes.size()); }
+    ~RecordWipe() { WipeRecord(Bytes); }
   } recordWipe{record};
   ParsedMountRecord parsed;
   WipedOnExit<ParsedMountRecord> parsedWipe{parsed};
@@ -169,15 +171,22 @@ bool MountedDisk::DigestMatches(const BlockLocation& location, const Digest& dig
 
 // Runs on a decode-ahead thread, or on the caller's when no thread got to the block first.
 void MountedDisk::Produce(BlockReader* reader, uint32_t block, DecodedBlock& entry) {
-  entry.Keep = !verbatimBlocks_;  // verbatim bytes are served from their file once checked
-  entry.Data.resize(layout_.BlockSize);
-  entry.Status = DecodeBlock(reader, block, entry.Data.data(), &entry.Available);
+  entry.Keep = !verbatimBlocks_;
+  // A verbatim block is produced only to be checked (its bytes are served from its file): into
+  // the reader's own block buffer, which nothing else here uses.
+  const bool checkOnly = verbatimBlocks_ && checkDigests_;
+  if (!checkOnly) entry.Data.resize(layout_.BlockSize);
+  uint8_t* output = checkOnly ? reader->DecodedBlocks : entry.Data.data();
+  reader->Slots[0].LastUse = 0;
+  uint32_t available = 0;
+  entry.Status = DecodeBlock(reader, block, output, &available);
+  entry.Available = checkOnly ? 0 : available;
   if (entry.Status != kReadOk || !checkDigests_) return;
   BlockLocation location;
   Digest digest;
   entry.Status = Locate(block, &location, &digest);
   if (entry.Status != kReadOk) return;
-  if (!DigestMatches(location, digest, entry.Data.data(), entry.Available)) {
+  if (!DigestMatches(location, digest, output, available)) {
     entry.Status = kReadDataError;
     return;
   }
@@ -314,9 +323,20 @@ ReadStatus MountedDisk::ReadDecoded(uint64_t offset, uint32_t length, uint8_t* d
 }
 
 ReadStatus MountedDisk::ReadBlock(uint32_t block, std::vector<uint8_t>& data, BlockLocation* location) {
-  ReadStatus status = Locate(block, location, nullptr);
+  Digest digest{};
+  ReadStatus status = Locate(block, location, &digest);
   if (status != kReadOk) return status;
   if (Sequential(block, block)) pool_->Ahead(*this, block + 1, pool_->ReadAheadBlocks());
+  if (verbatimBlocks_ && checkDigests_) {  // the pool checks it but keeps no bytes
+    status = CheckedVerbatim(block, *location, digest);
+    if (status != kReadOk) return status;
+    DecodePool::Lease reader(*pool_, *this);
+    uint32_t available = 0;
+    data.resize(layout_.BlockSize);
+    status = DecodeBlock(reader.get(), block, data.data(), &available);
+    data.resize(available);
+    return status;
+  }
   std::shared_ptr<DecodedBlock> entry = pool_->Block(*this, block);
   if (entry->Status != kReadOk) return entry->Status;
   data.assign(entry->Data.begin(), entry->Data.begin() + entry->Available);
