@@ -96,6 +96,9 @@ TEST_P(DamagedBlocks, FailWhereTheDigestSaysSoAndNowhereElse) {
     const ReadStatus status = checked.Extent(start, length, &extent);
     // A disk that decodes its blocks names no file bytes; one that splices them fails here.
     EXPECT_TRUE(status == expected || (status == kReadOk && extent.Length == 0)) << attempt;
+    std::vector<uint8_t> data;
+    BlockLocation location;
+    EXPECT_EQ(checked.ReadBlock(damaged, data, &location), expected) << attempt;
   }
   // The whole disk: the failure names the block's first byte; every other block reads right.
   std::vector<uint8_t> disk(checked.Size());
@@ -111,6 +114,10 @@ TEST_P(DamagedBlocks, FailWhereTheDigestSaysSoAndNowhereElse) {
     const uint32_t count = uint32_t(std::min<uint64_t>(kBlockSize, checked.Size() - at));
     ASSERT_EQ(checked.Read(at, count, bytes.data()), kReadOk) << block;
     EXPECT_TRUE(std::equal(bytes.begin(), bytes.begin() + count, written.Source.begin() + int64_t(at))) << block;
+    std::vector<uint8_t> data;
+    BlockLocation location;
+    ASSERT_EQ(checked.ReadBlock(uint32_t(block), data, &location), kReadOk) << block;
+    EXPECT_TRUE(std::equal(data.begin(), data.begin() + count, written.Source.begin() + int64_t(at))) << block;
   }
 }
 
