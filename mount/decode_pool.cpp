@@ -47,23 +47,24 @@ DecodePool::~DecodePool() {
 }
 
 uint64_t DecodePool::MemoryBound() const {
-  uint64_t cache, readers;
+  uint64_t cache, perReader;
   {
     std::lock_guard lock(cacheMutex_);
     cache = cacheCapacity_;
   }
   {
     std::lock_guard lock(readersMutex_);
-    readers = uint64_t(maxReaders_) * largestWork_;
+    // Its work area, and the block it produces, which may outlive its eviction from the cache.
+    perReader = largestWork_ + largestBlock_;
   }
-  // A block being produced may outlive its eviction while a reader still copies from it.
-  return cache + readers;
+  return cache + maxReaders_ * perReader;
 }
 
 void DecodePool::Attach(uint32_t blockSize, uint64_t workSize) {
   {
     std::lock_guard lock(readersMutex_);
     largestWork_ = std::max(largestWork_, workSize);
+    largestBlock_ = std::max<uint64_t>(largestBlock_, blockSize);
   }
   std::lock_guard lock(cacheMutex_);
   cacheCapacity_ = std::max(cacheCapacity_, (kCacheMinimumBlocks + readAhead_) * blockSize);

@@ -39,7 +39,8 @@ class DecodePool {
   DecodePool& operator=(const DecodePool&) = delete;
 
   uint32_t ReadAheadBlocks() const { return readAhead_; }
-  // The most the pool may hold for the disks attached so far: the cache and every reader.
+  // The most the pool may hold for the disks attached so far: the cache, and every reader with
+  // the block it produces.
   uint64_t MemoryBound() const;
 
   // A reader set up for one disk, for one scope.
@@ -103,6 +104,7 @@ class DecodePool {
   std::vector<std::unique_ptr<Lease::Reader>> idleReaders_;
   uint32_t readersMade_ = 0;
   uint64_t largestWork_ = 0;
+  uint64_t largestBlock_ = 0;
 
   mutable std::mutex cacheMutex_;
   std::condition_variable blockProduced_;
