@@ -23,6 +23,7 @@ struct ExportOptions {
   std::string ImagePath;
   std::string Output;
   int Partition = 0;
+  bool NoCheck = false;
   PasswordOptions Password;
 };
 
@@ -71,9 +72,14 @@ void CopyPartition(MountedDisk& disk, int fd, bool toStdout, const ExportOptions
   for (uint64_t offset = 0; offset < disk.Size();) {
     if (interrupted) throw CommandError("interrupted");
     uint32_t length = uint32_t(std::min<uint64_t>(kChunk, disk.Size() - offset));
-    if (disk.Read(offset, length, chunk.data()) != kReadOk)
-      throw CommandError("partition " + std::to_string(options.Partition) +
-                         ": cannot read bytes at offset " + std::to_string(offset) + " (damaged image?)");
+    uint64_t failedAt = offset;
+    if (disk.Read(offset, length, chunk.data(), &failedAt) != kReadOk) {
+      const int64_t block = disk.BlockAt(failedAt);
+      throw CommandError("partition " + std::to_string(options.Partition) + ": cannot read bytes at offset " +
+                         std::to_string(failedAt) +
+                         (block >= 0 ? " (block " + std::to_string(block) + ")" : std::string(" (raw region)")) +
+                         ": damaged image?");
+    }
     if (sparse) WriteSparse(fd, offset, chunk.data(), length, name);
     else WriteAll(fd, chunk.data(), length, name);
     offset += length;
@@ -86,7 +92,8 @@ void CopyPartition(MountedDisk& disk, int fd, bool toStdout, const ExportOptions
 void RunExport(const ExportOptions& options) {
   FolderListing listing = LoadListing(options.ImagePath);
   PasswordKeeper passwords(options.Password);
-  MountedDisk disk(MountRecordFor(listing, ChoosePartition(listing, options.Partition), passwords));
+  MountedDisk disk(MountRecordFor(listing, ChoosePartition(listing, options.Partition), passwords),
+                   {.CheckDigests = !options.NoCheck, .Pool = nullptr});
 
   const bool toStdout = options.Output == "-";
   int fd = toStdout ? STDOUT_FILENO
@@ -118,6 +125,8 @@ void AddExportCommand(CLI::App& app) {
   command->add_option("IMAGE", options->ImagePath, "A *.qvimg or *.qvbak file of the backup")->required();
   command->add_option("--partition", options->Partition, "Row number from harvesta list")->required();
   command->add_option("OUTPUT", options->Output, "Output file, - for stdout")->required();
+  command->add_flag("--no-check", options->NoCheck,
+                    "Copy blocks without checking them against their digests (damage goes unnoticed)");
   command->add_option("--password-file", options->Password.PasswordFile,
                       "Read the password from the file's first line (else HARVESTA_PASSWORD or a prompt)");
   command->callback([options] { RunExport(*options); });

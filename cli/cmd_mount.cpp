@@ -37,6 +37,7 @@ struct MountOptions {
   int Partition = 0;
   bool Raw = false;
   bool Foreground = false;
+  bool NoCheck = false;
   PasswordOptions Password;
 };
 
@@ -110,8 +111,7 @@ std::string ServeMessage(const MountOptions& options, const Session& session, Fi
 }
 
 // The daemon's whole life: open the image files, mount, serve until stopped, clean up.
-int Serve(const MountOptions& options, const std::vector<std::vector<uint8_t>>& records,
-          ReadySignal ready) {
+int Serve(const MountOptions& options, std::vector<std::vector<uint8_t>> records, ReadySignal ready) {
   // Signals are taken by WaitForStop alone, in every thread started from here on.
   sigset_t signals;
   sigemptyset(&signals);
@@ -125,7 +125,12 @@ int Serve(const MountOptions& options, const std::vector<std::vector<uint8_t>>& 
   std::optional<MountWatcher> watcher;  // cleans up if this process is killed
   try {
     watcher.emplace(options.MountPoint, session.Runtime);  // before any thread or FUSE file
-    for (const auto& record : records) session.Disks.push_back(std::make_unique<MountedDisk>(record));
+    // One pool for every partition: memory does not grow with their count.
+    auto pool = std::make_shared<DecodePool>();
+    // Each disk wipes the record it takes: the records carry the key.
+    for (auto& record : records)
+      session.Disks.push_back(
+          std::make_unique<MountedDisk>(std::move(record), MountedDiskOptions{!options.NoCheck, pool}));
     std::filesystem::create_directories(session.Runtime);
     std::ofstream(session.Runtime + "/pid") << getpid() << '\n';
 
@@ -154,6 +159,7 @@ int Serve(const MountOptions& options, const std::vector<std::vector<uint8_t>>& 
       watcher->FileSystemMounted();
     }
   } catch (const std::exception& e) {
+    for (auto& record : records) WipeRecord(record);  // those no disk took
     if (session.Fuse) session.Fuse->Stop();
     if (server.joinable()) server.join();
     session.Fuse.reset();
@@ -209,7 +215,7 @@ void RunMount(MountOptions options) {
   }
 
   if (options.Foreground) {
-    if (Serve(options, records, ReadySignal(-1)) != 0) throw CommandError("mount failed");
+    if (Serve(options, std::move(records), ReadySignal(-1)) != 0) throw CommandError("mount failed");
     return;
   }
   int pipeFds[2];
@@ -221,8 +227,9 @@ void RunMount(MountOptions options) {
   if (child == 0) {
     close(pipeFds[0]);
     setsid();
-    _exit(Serve(options, records, ReadySignal(pipeFds[1])));
+    _exit(Serve(options, std::move(records), ReadySignal(pipeFds[1])));
   }
+  for (auto& record : records) WipeRecord(record);
   close(pipeFds[1]);
   std::string message;
   char buffer[512];
@@ -264,6 +271,8 @@ void AddMountCommand(CLI::App& app) {
   mount->add_option("--partition", options->Partition, "Row number from harvesta list");
   mount->add_flag("--raw", options->Raw, "Show every partition as a disk file N.img instead");
   mount->add_flag("-f,--foreground", options->Foreground, "Stay in the foreground; Ctrl-C unmounts");
+  mount->add_flag("--no-check", options->NoCheck,
+                  "Serve blocks without checking them against their digests (damage goes unnoticed)");
   mount->add_option("--password-file", options->Password.PasswordFile,
                     "Read the password from the file's first line (else HARVESTA_PASSWORD or a prompt)");
   mount->callback([options] { RunMount(*options); });

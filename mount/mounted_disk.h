@@ -1,20 +1,22 @@
 // The partition a mount record describes, served from the image files it names (Linux): bytes
 // stored verbatim (the raw region, blocks neither compressed nor encrypted) read straight from
-// their file; other blocks through the core read path, one reader per thread, a shared cache
-// of decoded blocks and decode-ahead on every core for sequential reads.
+// their file; other blocks through the core read path on the readers, cache and decode-ahead
+// threads of a pool the process's disks share. Where the block index carries digests, a block
+// is checked against its digest before any of its bytes are served, and one that does not
+// match is a read error like one that does not decode.
 #pragma once
-#include <condition_variable>
+#include <array>
+#include <atomic>
 #include <cstdint>
-#include <list>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
-#include <thread>
-#include <unordered_map>
 #include <vector>
 
+#include "block_bitmap.h"
 #include "block_reader.h"
-#include "mount_record.h"
+#include "decode_pool.h"
+#include "image_records.h"
 
 struct MountedDiskError : std::runtime_error {
   using std::runtime_error::runtime_error;
@@ -28,71 +30,75 @@ struct StoredExtent {
 };
 
 struct MountedDiskOptions {
-  uint32_t DecodeThreads = 0;      // 0: one per core
-  uint32_t ReadAheadBlocks = 0;    // 0: twice the threads; decode-ahead off when threads are 1
-  uint64_t CacheBytes = 64u << 20;
+  bool CheckDigests = true;          // false: serve blocks without comparing their digests
+  std::shared_ptr<DecodePool> Pool;  // null: a pool of its own with the default options
 };
+
+// Zeros a mount record (it carries the key) where it lies, before its memory is given back.
+void WipeRecord(std::vector<uint8_t>& record);
 
 class MountedDisk {
  public:
-  // Parses the record and opens the files it names read-only. Throws MountedDiskError.
-  MountedDisk(const std::vector<uint8_t>& record, const MountedDiskOptions& options = {});
+  // Parses the record and opens the files it names read-only; wipes the record (it carries the
+  // key) whatever happens. Throws MountedDiskError.
+  explicit MountedDisk(std::vector<uint8_t> record, MountedDiskOptions options = {});
   ~MountedDisk();
   MountedDisk(const MountedDisk&) = delete;
   MountedDisk& operator=(const MountedDisk&) = delete;
 
+  // The record's values; the key is not kept here.
   const VirtualDiskLayout& Layout() const { return layout_; }
   uint64_t Size() const { return layout_.DiskLength; }
 
-  // Thread-safe. Same statuses as ReadVirtualDisk.
-  ReadStatus Read(uint64_t offset, uint32_t length, uint8_t* destination);
+  // Thread-safe. Same statuses as ReadVirtualDisk. On failure *failedAt (when given) is the
+  // disk offset of the first byte that could not be served.
+  ReadStatus Read(uint64_t offset, uint32_t length, uint8_t* destination, uint64_t* failedAt = nullptr);
   // Thread-safe. The longest run of the request's first bytes that lies in one piece in a file
-  // (or is zeros), for callers that move file bytes without copying them. Errors as Read.
+  // (or is zeros) and may be served as it is, for callers that move file bytes without copying
+  // them. Errors as Read.
   ReadStatus Extent(uint64_t offset, uint32_t length, StoredExtent* extent);
-  // Block i as decoded (BlockSize bytes at most) and where it is stored; for export and verify.
+  // Block i as decoded (BlockSize bytes at most) and where it is stored; for verify.
   ReadStatus ReadBlock(uint32_t block, std::vector<uint8_t>& data, BlockLocation* location);
+  // The block holding a disk byte past the raw region, for messages; -1 in the raw region.
+  int64_t BlockAt(uint64_t offset) const;
 
  private:
-  struct Reader;
-  struct CachedBlock;
-  struct CacheSlot {
-    std::shared_ptr<CachedBlock> Entry;
-    std::list<uint32_t>::iterator Use;  // in recency_
+  friend class DecodePool;
+  // Wiped when it goes, on every path.
+  struct Key {
+    std::array<uint8_t, sizeof(VirtualDiskLayout::Key)> Bytes{};
+    ~Key();
   };
-  class Lease;
 
   // The readers' file source: the image files, the block index from memory when it is held.
   static bool ReadFile(void* context, uint32_t slot, uint64_t offset, uint8_t* buffer,
                        uint32_t length, uint32_t* bytesRead);
-  std::unique_ptr<Reader> TakeReader();
-  void GiveBack(std::unique_ptr<Reader> reader);
-  std::shared_ptr<CachedBlock> Block(uint32_t block);
-  void DecodeInto(CachedBlock& entry, uint32_t block);
-  void ScheduleAhead(uint32_t nextBlock, uint32_t count);
-  void DecodeAheadLoop();
-  ReadStatus InFile(uint32_t slot, uint64_t offset, uint32_t length, StoredExtent* extent) const;
-  ReadStatus ReadDecoded(uint64_t offset, uint32_t length, uint8_t* destination);
+  // For the pool: a reader's state over its work area; what a block needs before it is served.
+  uint64_t WorkSize() const { return workSize_; }
+  void SetUpReader(BlockReader* reader, uint8_t* work, uint64_t workSize);
+  void Produce(BlockReader* reader, uint32_t block, DecodedBlock& entry);
+  bool NeedsProducing(uint32_t block) const { return !verbatimBlocks_ || !checked_->Test(block); }
 
-  std::vector<uint8_t> record_;
-  VirtualDiskLayout layout_{};
-  std::vector<int> files_;  // by slot, -1 when the record names no file for it
+  ReadStatus Locate(uint32_t block, BlockLocation* location, Digest* digest) const;
+  bool DigestMatches(const BlockLocation& location, const Digest& digest, const uint8_t* data,
+                     uint32_t length);
+  ReadStatus CheckedVerbatim(uint32_t block, const BlockLocation& location, const Digest& digest);
+  bool Sequential(uint32_t first, uint32_t last);
+  ReadStatus InFile(uint32_t slot, uint64_t offset, uint32_t length, StoredExtent* extent) const;
+  ReadStatus ReadDecoded(uint64_t offset, uint32_t length, uint8_t* destination, uint64_t* failedAt);
+
+  VirtualDiskLayout layout_{};  // Key all zero
+  std::vector<int> files_;      // by slot, -1 when the record names no file for it
   std::vector<uint64_t> fileSizes_;
   std::vector<uint8_t> index_;  // the block index (at IndexOffset of the last file), or empty
   bool verbatimBlocks_ = false;  // stored blocks are the disk's bytes as they are
-  MountedDiskOptions options_;
-  size_t cacheCapacity_ = 0;
-
-  std::mutex readersMutex_;
-  std::condition_variable readerReturned_;
-  std::vector<std::unique_ptr<Reader>> readers_;
-
-  std::mutex cacheMutex_;
-  std::condition_variable blockDecoded_;
-  std::unordered_map<uint32_t, CacheSlot> cache_;
-  std::list<uint32_t> recency_;  // most recent first
-  std::list<uint32_t> aheadQueue_;
-  uint32_t nextSequentialBlock_ = 0;  // a read from the start counts as sequential
-  bool stopping_ = false;
-  std::condition_variable aheadQueued_;
-  std::vector<std::thread> workers_;
+  bool checkDigests_ = false;
+  uint64_t workSize_ = 0;
+  std::unique_ptr<BlockBitmap> checked_;  // verbatim blocks whose digest matched
+  std::once_flag zeroDigestOnce_;
+  Digest zeroDigest_{};  // of a block that is not stored
+  std::mutex sequenceMutex_;
+  uint32_t requestFirst_ = 0, nextSequentialBlock_ = 0;  // a read from the start counts as sequential
+  std::shared_ptr<DecodePool> pool_;
+  Key key_;  // copied last: nothing after it can fail
 };

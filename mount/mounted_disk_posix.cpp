@@ -1,6 +1,7 @@
 #include "mounted_disk.h"
 
 #include <fcntl.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,38 +10,17 @@
 #include <cstring>
 #include <string>
 
+#include "md5.h"
+#include "mount_record.h"
 #include "mount_record_build.h"
-
-struct MountedDisk::Reader {
-  BlockReader State{};
-  std::vector<uint8_t> Work;
-};
-
-struct MountedDisk::CachedBlock {
-  std::vector<uint8_t> Data;
-  uint32_t Available = 0;
-  ReadStatus Status = kReadOk;
-  bool Ready = false;
-};
-
-// A reader taken from the pool for one scope.
-class MountedDisk::Lease {
- public:
-  explicit Lease(MountedDisk& disk) : disk_(disk), reader_(disk.TakeReader()) {}
-  ~Lease() { disk_.GiveBack(std::move(reader_)); }
-  Lease(const Lease&) = delete;
-  Lease& operator=(const Lease&) = delete;
-  BlockReader* operator->() { return &reader_->State; }
-
- private:
-  MountedDisk& disk_;
-  std::unique_ptr<Reader> reader_;
-};
 
 namespace {
 
 // Block indexes up to this size are held in memory: 32 MiB covers 1 Ti blocks of 64 KiB.
 constexpr uint64_t kIndexInMemoryBytes = 32u << 20;
+// Where a block's digest lies in its index entry, from the first format version that has one.
+constexpr uint16_t kFirstVersionWithDigests = 3;
+constexpr uint32_t kEntryDigestOffset = 8;
 
 bool PreadExactly(int fd, uint8_t* buffer, uint32_t length, uint64_t offset) {
   uint32_t done = 0;
@@ -53,15 +33,37 @@ bool PreadExactly(int fd, uint8_t* buffer, uint32_t length, uint64_t offset) {
   return true;
 }
 
+// Wipes an object holding key bytes when the scope ends, however it ends.
+template <typename T>
+struct WipedOnExit {
+  T& Object;
+  ~WipedOnExit() { explicit_bzero(&Object, sizeof(T)); }
+};
+
 }  // namespace
 
-MountedDisk::MountedDisk(const std::vector<uint8_t>& record, const MountedDiskOptions& options)
-    : record_(record), options_(options) {
+void WipeRecord(std::vector<uint8_t>& record) { explicit_bzero(record.data(), record.size()); }
+
+MountedDisk::Key::~Key() { explicit_bzero(Bytes.data(), Bytes.size()); }
+
+MountedDisk::MountedDisk(std::vector<uint8_t> record, MountedDiskOptions options) {
+  struct RecordWipe {
+    std::vector<uint8_t>& Bytes;
+    ~RecordWipe() { WipeRecord(Bytes); }
+  } recordWipe{record};
   ParsedMountRecord parsed;
-  if (!ParseMountRecord(record_.data(), uint32_t(record_.size()), &parsed))
+  WipedOnExit<ParsedMountRecord> parsedWipe{parsed};
+  if (!ParseMountRecord(record.data(), uint32_t(std::min<size_t>(record.size(), UINT32_MAX)), &parsed))
     throw MountedDiskError("the mount record is not valid");
   layout_ = parsed.Layout;
+  explicit_bzero(layout_.Key, sizeof(layout_.Key));
+  workSize_ = BlockReaderWorkSize(&layout_, 1);
+  if (workSize_ == 0) throw MountedDiskError("the mount record is not valid");
+
   files_.assign(layout_.FileCount, -1);
+  auto closeFiles = [this] {
+    for (int opened : files_) if (opened >= 0) close(opened);
+  };
   MountFileCursor cursor = FirstMountFile(&parsed);
   MountFileEntry entry;
   while (NextMountFile(&cursor, &entry)) {
@@ -69,45 +71,52 @@ MountedDisk::MountedDisk(const std::vector<uint8_t>& record, const MountedDiskOp
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
       std::string reason = std::strerror(errno);
-      for (int opened : files_) if (opened >= 0) close(opened);
+      closeFiles();
       throw MountedDiskError("cannot open " + path + ": " + reason);
     }
     if (files_[entry.Slot] >= 0) close(files_[entry.Slot]);
     files_[entry.Slot] = fd;
   }
-  // The files do not change while mounted: a range past the end fails before any read.
-  fileSizes_.assign(files_.size(), 0);
-  for (size_t slot = 0; slot < files_.size(); ++slot) {
-    struct stat status;
-    if (files_[slot] >= 0 && fstat(files_[slot], &status) == 0) fileSizes_[slot] = uint64_t(status.st_size);
+  try {
+    // The files do not change while mounted: a range past the end fails before any read.
+    fileSizes_.assign(files_.size(), 0);
+    for (size_t slot = 0; slot < files_.size(); ++slot) {
+      struct stat status;
+      if (files_[slot] >= 0 && fstat(files_[slot], &status) == 0) fileSizes_[slot] = uint64_t(status.st_size);
+    }
+    verbatimBlocks_ = layout_.Compressed == 0 && layout_.CipherType == 0;
+    checkDigests_ = options.CheckDigests && layout_.FormatVersion >= kFirstVersionWithDigests;
+    checked_ = std::make_unique<BlockBitmap>(layout_.BlockCount);
+    // Every read looks its blocks up in the index: random reads would otherwise cost a file
+    // read of an index batch each, and a cold sequential pass a seek to the index now and then.
+    const uint64_t indexBytes = uint64_t(layout_.BlockCount) * IndexEntrySize(&layout_);
+    const uint64_t indexFileSize = fileSizes_.back();
+    if (files_.back() >= 0 && indexBytes <= kIndexInMemoryBytes &&
+        layout_.IndexOffset <= indexFileSize && indexBytes <= indexFileSize - layout_.IndexOffset) {
+      index_.resize(indexBytes);
+      if (!PreadExactly(files_.back(), index_.data(), uint32_t(indexBytes), layout_.IndexOffset))
+        index_.clear();  // the reads fail on their own
+    }
+    pool_ = options.Pool ? std::move(options.Pool) : std::make_shared<DecodePool>();
+    pool_->Attach(layout_.BlockSize, workSize_);
+  } catch (...) {
+    closeFiles();
+    throw;
   }
-  verbatimBlocks_ = layout_.Compressed == 0 && layout_.CipherType == 0;
-  // Every read looks its blocks up in the index: random reads would otherwise cost a file read
-  // of an index batch each, and a cold sequential pass a seek to the index now and then.
-  const uint64_t indexBytes = uint64_t(layout_.BlockCount) * IndexEntrySize(&layout_);
-  if (files_.back() >= 0 && indexBytes <= kIndexInMemoryBytes) {
-    index_.resize(indexBytes);
-    if (!PreadExactly(files_.back(), index_.data(), uint32_t(indexBytes), layout_.IndexOffset))
-      index_.clear();  // the reads fail on their own
-  }
+  std::memcpy(key_.Bytes.data(), parsed.Layout.Key, key_.Bytes.size());
+}
 
-  uint32_t threads = options_.DecodeThreads;
-  if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
-  if (options_.ReadAheadBlocks == 0) options_.ReadAheadBlocks = threads > 1 ? 2 * threads : 0;
-  cacheCapacity_ = std::max<uint64_t>(16 + options_.ReadAheadBlocks,
-                                      options_.CacheBytes / layout_.BlockSize);
+MountedDisk::~MountedDisk() {
+  pool_->Detach(*this);
+  for (int fd : files_) if (fd >= 0) close(fd);
+}
 
-  const uint64_t workSize = BlockReaderWorkSize(&layout_, 1);
-  // Enough readers for the decode threads and the callers' own threads.
-  for (uint32_t i = 0; i < threads + 8; ++i) {
-    auto reader = std::make_unique<Reader>();
-    reader->Work.resize(workSize);
-    InitBlockReader(&reader->State, &layout_, {ReadFile, this}, reader->Work.data(),
-                    reader->Work.size(), 1);
-    readers_.push_back(std::move(reader));
-  }
-  if (options_.ReadAheadBlocks > 0)
-    for (uint32_t i = 0; i < threads; ++i) workers_.emplace_back([this] { DecodeAheadLoop(); });
+void MountedDisk::SetUpReader(BlockReader* reader, uint8_t* work, uint64_t workSize) {
+  VirtualDiskLayout withKey = layout_;
+  WipedOnExit<VirtualDiskLayout> wipe{withKey};
+  std::memcpy(withKey.Key, key_.Bytes.data(), key_.Bytes.size());
+  InitBlockReader(reader, &withKey, {ReadFile, this}, work, workSize, 1);
+  explicit_bzero(reader->Layout.Key, sizeof(reader->Layout.Key));  // its cipher holds what it needs
 }
 
 bool MountedDisk::ReadFile(void* context, uint32_t slot, uint64_t offset, uint8_t* buffer,
@@ -133,100 +142,74 @@ bool MountedDisk::ReadFile(void* context, uint32_t slot, uint64_t offset, uint8_
   return true;
 }
 
-MountedDisk::~MountedDisk() {
-  {
-    std::lock_guard lock(cacheMutex_);
-    stopping_ = true;
-  }
-  aheadQueued_.notify_all();
-  for (std::thread& worker : workers_) worker.join();
-  for (int fd : files_) if (fd >= 0) close(fd);
+ReadStatus MountedDisk::Locate(uint32_t block, BlockLocation* location, Digest* digest) const {
+  if (block >= layout_.BlockCount) return kReadBadRequest;
+  uint8_t entry[kMaxIndexEntrySize];
+  const uint32_t entrySize = IndexEntrySize(&layout_);
+  uint32_t got = 0;
+  if (!ReadFile(const_cast<MountedDisk*>(this), layout_.FileCount - 1u,
+                layout_.IndexOffset + uint64_t(block) * entrySize, entry, entrySize, &got) ||
+      got != entrySize)
+    return kReadFileFailed;
+  if (digest && layout_.FormatVersion >= kFirstVersionWithDigests)
+    std::memcpy(digest->data(), entry + kEntryDigestOffset, digest->size());
+  return CheckIndexEntry(&layout_, entry, location);
 }
 
-std::unique_ptr<MountedDisk::Reader> MountedDisk::TakeReader() {
-  std::unique_lock lock(readersMutex_);
-  readerReturned_.wait(lock, [this] { return !readers_.empty(); });
-  std::unique_ptr<Reader> reader = std::move(readers_.back());
-  readers_.pop_back();
-  return reader;
+// The same rule as verify: the digest covers the block's bytes as decoded.
+bool MountedDisk::DigestMatches(const BlockLocation& location, const Digest& digest,
+                                const uint8_t* data, uint32_t length) {
+  if (location.StoredLength == 0 && length == layout_.BlockSize) {
+    std::call_once(zeroDigestOnce_, [&] {
+      std::vector<uint8_t> zeros(layout_.BlockSize);
+      zeroDigest_ = Md5(zeros.data(), zeros.size());
+    });
+    return zeroDigest_ == digest;
+  }
+  return Md5(data, length) == digest;
 }
 
-void MountedDisk::GiveBack(std::unique_ptr<Reader> reader) {
-  {
-    std::lock_guard lock(readersMutex_);
-    readers_.push_back(std::move(reader));
+// Runs on a decode-ahead thread, or on the caller's when no thread got to the block first.
+void MountedDisk::Produce(BlockReader* reader, uint32_t block, DecodedBlock& entry) {
+  entry.Keep = !verbatimBlocks_;
+  // A verbatim block is produced only to be checked (its bytes are served from its file): into
+  // the reader's own block buffer, which nothing else here uses.
+  const bool checkOnly = verbatimBlocks_ && checkDigests_;
+  if (!checkOnly) entry.Data.resize(layout_.BlockSize);
+  uint8_t* output = checkOnly ? reader->DecodedBlocks : entry.Data.data();
+  reader->Slots[0].LastUse = 0;
+  uint32_t available = 0;
+  entry.Status = DecodeBlock(reader, block, output, &available);
+  entry.Available = checkOnly ? 0 : available;
+  if (entry.Status != kReadOk || !checkDigests_) return;
+  BlockLocation location;
+  Digest digest;
+  entry.Status = Locate(block, &location, &digest);
+  if (entry.Status != kReadOk) return;
+  if (!DigestMatches(location, digest, output, available)) {
+    entry.Status = kReadDataError;
+    return;
   }
-  readerReturned_.notify_one();
+  if (verbatimBlocks_) checked_->Set(block);
 }
 
-void MountedDisk::DecodeInto(CachedBlock& entry, uint32_t block) {
-  entry.Data.resize(layout_.BlockSize);
-  std::unique_ptr<Reader> reader = TakeReader();
-  entry.Status = DecodeBlock(&reader->State, block, entry.Data.data(), &entry.Available);
-  GiveBack(std::move(reader));
+// A verbatim block may be served once its digest matched.
+ReadStatus MountedDisk::CheckedVerbatim(uint32_t block, const BlockLocation& location,
+                                        const Digest& digest) {
+  if (!checkDigests_ || checked_->Test(block)) return kReadOk;
+  if (location.StoredLength == 0)
+    return DigestMatches(location, digest, nullptr, layout_.BlockSize) ? kReadOk : kReadDataError;
+  return pool_->Block(*this, block)->Status;
 }
 
-// The decoded block, decoding it here unless it is cached or another thread decodes it.
-std::shared_ptr<MountedDisk::CachedBlock> MountedDisk::Block(uint32_t block) {
-  std::unique_lock lock(cacheMutex_);
-  auto found = cache_.find(block);
-  if (found != cache_.end()) {
-    std::shared_ptr<CachedBlock> entry = found->second.Entry;
-    recency_.splice(recency_.begin(), recency_, found->second.Use);
-    blockDecoded_.wait(lock, [&] { return entry->Ready; });
-    return entry;
-  }
-  auto entry = std::make_shared<CachedBlock>();
-  recency_.push_front(block);
-  cache_[block] = {entry, recency_.begin()};
-  while (cache_.size() > cacheCapacity_) {
-    cache_.erase(recency_.back());  // an entry still decoding lives on with its waiters
-    recency_.pop_back();
-  }
-  lock.unlock();
-  DecodeInto(*entry, block);
-  lock.lock();
-  entry->Ready = true;
-  if (entry->Status != kReadOk) {  // failures are not remembered: a later read tries again
-    auto again = cache_.find(block);
-    if (again != cache_.end() && again->second.Entry == entry) {
-      recency_.erase(again->second.Use);
-      cache_.erase(again);
-    }
-  }
-  blockDecoded_.notify_all();
-  return entry;
-}
-
-void MountedDisk::ScheduleAhead(uint32_t nextBlock, uint32_t count) {
-  if (options_.ReadAheadBlocks == 0) return;
-  {
-    std::lock_guard lock(cacheMutex_);
-    for (uint32_t i = 0; i < count; ++i) {
-      uint64_t block = uint64_t(nextBlock) + i;
-      if (block >= layout_.BlockCount) break;
-      if (cache_.count(uint32_t(block)) ||
-          std::find(aheadQueue_.begin(), aheadQueue_.end(), block) != aheadQueue_.end())
-        continue;
-      aheadQueue_.push_back(uint32_t(block));
-    }
-  }
-  aheadQueued_.notify_all();
-}
-
-void MountedDisk::DecodeAheadLoop() {
-  for (;;) {
-    uint32_t block;
-    {
-      std::unique_lock lock(cacheMutex_);
-      aheadQueued_.wait(lock, [this] { return stopping_ || !aheadQueue_.empty(); });
-      if (stopping_) return;
-      block = aheadQueue_.front();
-      aheadQueue_.pop_front();
-      if (cache_.count(block)) continue;
-    }
-    Block(block);
-  }
+// Whether a request continues the last one: starts inside it (the rest of a request served in
+// several pieces) or right after it.
+bool MountedDisk::Sequential(uint32_t first, uint32_t last) {
+  std::lock_guard lock(sequenceMutex_);
+  const bool sequential = first >= requestFirst_ && first <= nextSequentialBlock_;
+  requestFirst_ = first;
+  nextSequentialBlock_ = last + 1;
+  return sequential;
 }
 
 ReadStatus MountedDisk::InFile(uint32_t slot, uint64_t offset, uint32_t length,
@@ -249,15 +232,18 @@ ReadStatus MountedDisk::Extent(uint64_t offset, uint32_t length, StoredExtent* e
   }
   if (!verbatimBlocks_) return kReadOk;
 
-  const uint64_t relative = offset - layout_.RawLength;
-  uint64_t block = relative / layout_.BlockSize;
-  uint32_t from = uint32_t(relative - block * layout_.BlockSize);
-  Lease reader(*this);
+  BlockSpan span;
+  ReadStatus status = BlocksOfRange(&layout_, offset, length, &span);
+  if (status != kReadOk) return status;
+  if (checkDigests_ && Sequential(span.First, span.Last))
+    pool_->Ahead(*this, span.First, span.Last - span.First + 1 + pool_->ReadAheadBlocks());
+  uint32_t from = span.FirstOffset;
   // Whole blocks as long as they continue the run: adjacent in one file, or zeros after zeros.
   StoredExtent run;
-  while (run.Length < length) {
+  for (uint32_t block = span.First; run.Length < length; ++block) {
     BlockLocation location;
-    ReadStatus status = LocateBlock(reader.operator->(), uint32_t(block), &location);
+    Digest digest{};
+    status = Locate(block, &location, &digest);
     const uint32_t count = std::min(layout_.BlockSize - from, length - run.Length);
     StoredExtent piece{-1, 0, count};
     if (status == kReadOk && location.StoredLength != 0) {
@@ -265,6 +251,7 @@ ReadStatus MountedDisk::Extent(uint64_t offset, uint32_t length, StoredExtent* e
       status = from + count > stored ? kReadDataError  // the block is short
                                      : InFile(location.Slot, location.FileOffset + from, count, &piece);
     }
+    if (status == kReadOk) status = CheckedVerbatim(block, location, digest);
     if (status != kReadOk) {
       if (run.Length == 0) return status;
       break;  // the next call reports it
@@ -276,23 +263,28 @@ ReadStatus MountedDisk::Extent(uint64_t offset, uint32_t length, StoredExtent* e
       run.Length += count;
     }
     from = 0;
-    ++block;
   }
   *extent = run;
   return kReadOk;
 }
 
-ReadStatus MountedDisk::Read(uint64_t offset, uint32_t length, uint8_t* destination) {
-  if (SumOverflows(offset, length) || offset + length > layout_.DiskLength) return kReadBadRequest;
+ReadStatus MountedDisk::Read(uint64_t offset, uint32_t length, uint8_t* destination, uint64_t* failedAt) {
+  if (SumOverflows(offset, length) || offset + length > layout_.DiskLength) {
+    if (failedAt) *failedAt = offset;
+    return kReadBadRequest;
+  }
   while (length > 0) {
     StoredExtent extent;
     ReadStatus status = Extent(offset, length, &extent);
-    if (status != kReadOk) return status;
-    if (extent.Length == 0) return ReadDecoded(offset, length, destination);
-    if (extent.File < 0)
+    if (status == kReadOk && extent.Length == 0) return ReadDecoded(offset, length, destination, failedAt);
+    if (status == kReadOk && extent.File < 0)
       std::memset(destination, 0, extent.Length);
-    else if (!PreadExactly(extent.File, destination, extent.Length, extent.Offset))
-      return kReadFileFailed;
+    else if (status == kReadOk && !PreadExactly(extent.File, destination, extent.Length, extent.Offset))
+      status = kReadFileFailed;
+    if (status != kReadOk) {
+      if (failedAt) *failedAt = offset;
+      return status;
+    }
     offset += extent.Length;
     length -= extent.Length;
     destination += extent.Length;
@@ -301,26 +293,28 @@ ReadStatus MountedDisk::Read(uint64_t offset, uint32_t length, uint8_t* destinat
 }
 
 // Blocks that must be decoded, through the shared cache.
-ReadStatus MountedDisk::ReadDecoded(uint64_t offset, uint32_t length, uint8_t* destination) {
-  const uint64_t relative = offset - layout_.RawLength;
-  const uint64_t first = relative / layout_.BlockSize;
-  const uint64_t last = (relative + length - 1) / layout_.BlockSize;
-  if (last >= layout_.BlockCount) return kReadBadRequest;
-  bool sequential;
-  {
-    std::lock_guard lock(cacheMutex_);
-    sequential = first == nextSequentialBlock_ || first + 1 == nextSequentialBlock_;
-    nextSequentialBlock_ = uint32_t(last + 1);
+ReadStatus MountedDisk::ReadDecoded(uint64_t offset, uint32_t length, uint8_t* destination,
+                                    uint64_t* failedAt) {
+  BlockSpan span;
+  ReadStatus status = BlocksOfRange(&layout_, offset, length, &span);
+  if (status != kReadOk) {
+    if (failedAt) *failedAt = offset;
+    return status;
   }
-  // The request's own later blocks too: the workers decode them while this thread copies.
-  if (sequential) ScheduleAhead(uint32_t(first + 1), uint32_t(last - first) + options_.ReadAheadBlocks);
-  uint32_t from = uint32_t(relative - first * layout_.BlockSize);
+  // The request's own later blocks too: the threads decode them while this one copies.
+  if (Sequential(span.First, span.Last))
+    pool_->Ahead(*this, span.First + 1, span.Last - span.First + pool_->ReadAheadBlocks());
+  uint32_t from = span.FirstOffset;
   uint32_t done = 0;
-  for (uint64_t block = first; block <= last; ++block) {
-    std::shared_ptr<CachedBlock> entry = Block(uint32_t(block));
-    if (entry->Status != kReadOk) return entry->Status;
+  for (uint32_t block = span.First; done < length; ++block) {
+    std::shared_ptr<DecodedBlock> entry = pool_->Block(*this, block);
     uint32_t count = std::min(layout_.BlockSize - from, length - done);
-    if (from + count > entry->Available) return kReadDataError;  // the block came up short
+    status = entry->Status;
+    if (status == kReadOk && from + count > entry->Available) status = kReadDataError;  // came up short
+    if (status != kReadOk) {
+      if (failedAt) *failedAt = offset + done;
+      return status;
+    }
     std::memcpy(destination + done, entry->Data.data() + from, count);
     done += count;
     from = 0;
@@ -328,21 +322,28 @@ ReadStatus MountedDisk::ReadDecoded(uint64_t offset, uint32_t length, uint8_t* d
   return kReadOk;
 }
 
-ReadStatus MountedDisk::ReadBlock(uint32_t block, std::vector<uint8_t>& data,
-                                  BlockLocation* location) {
-  std::unique_ptr<Reader> reader = TakeReader();
-  ReadStatus status = LocateBlock(&reader->State, block, location);
-  GiveBack(std::move(reader));
+ReadStatus MountedDisk::ReadBlock(uint32_t block, std::vector<uint8_t>& data, BlockLocation* location) {
+  Digest digest{};
+  ReadStatus status = Locate(block, location, &digest);
   if (status != kReadOk) return status;
-  bool sequential;
-  {
-    std::lock_guard lock(cacheMutex_);
-    sequential = block == nextSequentialBlock_;
-    nextSequentialBlock_ = block + 1;
+  if (Sequential(block, block)) pool_->Ahead(*this, block + 1, pool_->ReadAheadBlocks());
+  if (verbatimBlocks_ && checkDigests_) {  // the pool checks it but keeps no bytes
+    status = CheckedVerbatim(block, *location, digest);
+    if (status != kReadOk) return status;
+    DecodePool::Lease reader(*pool_, *this);
+    uint32_t available = 0;
+    data.resize(layout_.BlockSize);
+    status = DecodeBlock(reader.get(), block, data.data(), &available);
+    data.resize(available);
+    return status;
   }
-  if (sequential) ScheduleAhead(block + 1, options_.ReadAheadBlocks);
-  std::shared_ptr<CachedBlock> entry = Block(block);
+  std::shared_ptr<DecodedBlock> entry = pool_->Block(*this, block);
   if (entry->Status != kReadOk) return entry->Status;
   data.assign(entry->Data.begin(), entry->Data.begin() + entry->Available);
   return kReadOk;
+}
+
+int64_t MountedDisk::BlockAt(uint64_t offset) const {
+  if (offset < layout_.RawLength) return -1;
+  return int64_t((offset - layout_.RawLength) / layout_.BlockSize);
 }

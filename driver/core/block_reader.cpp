@@ -76,20 +76,20 @@ ReadStatus ReadRaw(BlockReader& reader, uint64_t offset, uint32_t length, uint8_
 
 ReadStatus ReadBlocks(BlockReader& reader, uint64_t offset, uint32_t length, uint8_t* destination) {
   const VirtualDiskLayout& layout = reader.Layout;
-  const uint64_t relative = offset - layout.RawLength;
-  uint64_t block = relative / layout.BlockSize;
-  uint32_t from = uint32_t(relative - block * layout.BlockSize);  // one 64-bit division only
+  BlockSpan span;
+  ReadStatus status = BlocksOfRange(&layout, offset, length, &span);
+  if (status != kReadOk) return status;
+  uint32_t from = span.FirstOffset;
   uint32_t done = 0;
-  while (done < length) {
-    if (block >= layout.BlockCount) return kReadBadRequest;
-    DecodedBlockSlot* slot = FindCached(reader, uint32_t(block));
+  for (uint32_t block = span.First; done < length; ++block) {
+    DecodedBlockSlot* slot = FindCached(reader, block);
     if (slot == nullptr) {
       slot = LeastRecentlyUsed(reader);
       slot->LastUse = 0;  // empty until the decode succeeds
       uint32_t available = 0;
-      ReadStatus status = DecodeBlock(&reader, uint32_t(block), SlotData(reader, slot), &available);
+      status = DecodeBlock(&reader, block, SlotData(reader, slot), &available);
       if (status != kReadOk) return status;
-      slot->Block = uint32_t(block);
+      slot->Block = block;
       slot->Available = available;
     }
     slot->LastUse = ++reader.UseCounter;
@@ -99,7 +99,6 @@ ReadStatus ReadBlocks(BlockReader& reader, uint64_t offset, uint32_t length, uin
     __builtin_memcpy(destination + done, SlotData(reader, slot) + from, count);
     done += count;
     from = 0;
-    ++block;
   }
   return kReadOk;
 }
@@ -145,18 +144,37 @@ ReadStatus LocateBlock(BlockReader* reader, uint32_t block, BlockLocation* locat
     reader->IndexFirstBlock = first;
     reader->IndexEntries = entries;
   }
-  const uint8_t* entry = reader->IndexBuffer + (block - reader->IndexFirstBlock) * entrySize;
-  const IndexEntryFields fields = LoadIndexEntry(entry, layout.FormatVersion);
+  return CheckIndexEntry(&layout, reader->IndexBuffer + (block - reader->IndexFirstBlock) * entrySize,
+                         location);
+}
+
+ReadStatus CheckIndexEntry(const VirtualDiskLayout* layout, const uint8_t* entry,
+                           BlockLocation* location) {
+  const IndexEntryFields fields = LoadIndexEntry(entry, layout->FormatVersion);
   location->FileOffset = fields.FileOffset;
   location->Slot = fields.Slot;
   location->StoredLength = fields.LengthAndMethod & 0x00FFFFFF;
   location->Method = uint8_t(fields.LengthAndMethod >> 24);
   if (location->StoredLength == 0) return kReadOk;
-  if (location->StoredLength > 2 * uint64_t(layout.BlockSize)) return kReadDataError;
-  if (location->Slot >= layout.FileCount) return kReadDataError;
+  if (location->StoredLength > 2 * uint64_t(layout->BlockSize)) return kReadDataError;
+  if (location->Slot >= layout->FileCount) return kReadDataError;
   if (SumOverflows(location->FileOffset, location->StoredLength)) return kReadDataError;
   // Encrypted blocks are whole cipher blocks: the writer pads before encrypting.
-  if (layout.CipherType != 0 && location->StoredLength % kCipherBlock != 0) return kReadDataError;
+  if (layout->CipherType != 0 && location->StoredLength % kCipherBlock != 0) return kReadDataError;
+  return kReadOk;
+}
+
+ReadStatus BlocksOfRange(const VirtualDiskLayout* layout, uint64_t offset, uint32_t length,
+                         BlockSpan* span) {
+  if (length == 0 || offset < layout->RawLength) return kReadBadRequest;
+  const uint64_t relative = offset - layout->RawLength;
+  if (SumOverflows(relative, length)) return kReadBadRequest;
+  const uint64_t first = relative / layout->BlockSize;
+  const uint64_t last = (relative + length - 1) / layout->BlockSize;
+  if (last >= layout->BlockCount) return kReadBadRequest;
+  span->First = uint32_t(first);
+  span->Last = uint32_t(last);
+  span->FirstOffset = uint32_t(relative - first * layout->BlockSize);
   return kReadOk;
 }
 

@@ -114,6 +114,21 @@ ReadStatus ReadVirtualDisk(BlockReader* reader, uint64_t offset, uint32_t length
 // Block i's index entry, read through the reader's index batch.
 ReadStatus LocateBlock(BlockReader* reader, uint32_t block, BlockLocation* location);
 
+// One index entry as stored (IndexEntrySize bytes), checked against the layout.
+ReadStatus CheckIndexEntry(const VirtualDiskLayout* layout, const uint8_t* entry,
+                           BlockLocation* location);
+
+// The blocks a request covers, numbered in 64 bits before any of them is narrowed.
+struct BlockSpan {
+  uint32_t First;
+  uint32_t Last;
+  uint32_t FirstOffset;  // of the request's first byte in block First
+};
+// For length (> 0) bytes at disk offset, at or past the raw region. kReadBadRequest when a
+// byte of it lies past the last block.
+ReadStatus BlocksOfRange(const VirtualDiskLayout* layout, uint64_t offset, uint32_t length,
+                         BlockSpan* span);
+
 // Decodes block i into output (BlockSize bytes) without the cache, for callers that decode on
 // several threads with one reader each; *available is the number of bytes the block delivered.
 ReadStatus DecodeBlock(BlockReader* reader, uint32_t block, uint8_t* output, uint32_t* available);
