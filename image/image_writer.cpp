@@ -43,7 +43,7 @@ class SourceFile {
   void ReadPadded(uint8_t* buffer, size_t length) {
     size_t got = std::fread(buffer, 1, length, file_);
     Check(got == length || std::feof(file_), "cannot read " + path_);
-    std::memset(buffer + got, 0, length - got);
+    if (got < length) std::memset(buffer + got, 0, length - got);
   }
 
  private:
@@ -206,6 +206,7 @@ void SetWriter::SplitIfFull() {
 }
 
 void SetWriter::WriteBytes(const void* data, size_t length) {
+  if (length == 0) return;  // data may be null then (an empty vector's buffer)
   Check(std::fwrite(data, 1, length, out_) == length, "cannot write " + paths_.back());
   position_ += length;
 }
