@@ -7,8 +7,8 @@
 #include <nlohmann/json.hpp>
 
 #include "commands.h"
-#include "image_folder.h"
-#include "list_columns.h"
+#include "partition_list.h"
+#include "partition_list_columns.h"
 #include "password.h"
 #include "text_helpers.h"
 

@@ -9,7 +9,7 @@
 
 #include "commands.h"
 #include "mount_record_build.h"
-#include "mount_values.h"
+#include "mount_request.h"
 #include "password.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "image_folder.h"
+#include "partition_list.h"
 
 struct PasswordOptions {
   std::string PasswordFile;  // empty: HARVESTA_PASSWORD, else a prompt on the terminal

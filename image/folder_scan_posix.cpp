@@ -1,7 +1,7 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
-#include "image_folder.h"
+#include "partition_list.h"
 
 // Regular files only (a link counts as what it points to): a FIFO or device named like an
 // image would block the read of the whole folder.

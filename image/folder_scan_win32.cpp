@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "image_folder.h"
+#include "partition_list.h"
 
 std::vector<std::string> ListFolderNames(const std::string& folder) {
   std::vector<std::string> names;

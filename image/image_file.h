@@ -93,5 +93,3 @@ std::unique_ptr<CImageFile> LoadImageFile(const CStdString& path);
 
 // 8-byte identifier as 16 upper-case hex digits.
 CStdString FormatImageId(const ImageId& id);
-// Display name of a partition type byte; "Unknown" for bytes not in the table.
-const char* PartitionTypeName(uint8_t type);

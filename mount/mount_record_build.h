@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "mount_values.h"
+#include "mount_request.h"
 
 // "\\server\share\f" becomes "\??\UNC\server\share\f"; any other path gets "\??\" in front.
 std::string NtPathFromWin32(std::string_view path);

@@ -5,10 +5,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "image_folder.h"
+#include "partition_list.h"
 #include "mount_record.h"
 #include "mount_record_build.h"
-#include "mount_values.h"
+#include "mount_request.h"
 #include "password.h"
 
 namespace {

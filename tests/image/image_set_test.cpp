@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "image_fixtures.h"
+#include "partition_types.h"
 #include "password.h"
 #include "path_names.h"
 

@@ -4,7 +4,7 @@
 
 #include "image_fixtures.h"
 #include "md5.h"
-#include "mount_values.h"
+#include "mount_request.h"
 #include "password.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "image_fixtures.h"
-#include "mount_values.h"
+#include "mount_request.h"
 
 struct ImageShape {
   const char* Name;

@@ -1,4 +1,6 @@
-#include "image_file.h"
+#include "partition_types.h"
+
+#include <iterator>
 
 namespace {
 struct PartitionType {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "mount_values.h"
+#include "mount_request.h"
 
 namespace {
 // The files a mount names: each file reference once, in order, then the catalogue file when

@@ -1,4 +1,4 @@
-#include "list_columns.h"
+#include "partition_list_columns.h"
 
 #include "text_helpers.h"
 

@@ -1,4 +1,4 @@
-#include "mount_values.h"
+#include "mount_request.h"
 
 #include <map>
 

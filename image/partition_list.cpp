@@ -1,4 +1,4 @@
-#include "image_folder.h"
+#include "partition_list.h"
 
 #include <algorithm>
 #include <cctype>

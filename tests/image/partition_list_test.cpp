@@ -8,7 +8,7 @@
 #endif
 
 #include "image_fixtures.h"
-#include "image_folder.h"
+#include "partition_list.h"
 
 namespace {
 class ImageFolder : public ::testing::Test {

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "image_file.h"
+#include "partition_types.h"
 
 std::string FormatSize(uint64_t bytes) {
   struct Unit {

@@ -3,7 +3,7 @@
 #include <array>
 #include <string>
 
-#include "image_folder.h"
+#include "partition_list.h"
 
 constexpr std::array<const char*, 10> kPartitionColumnHeaders = {
     "Original location", "Backup Date", "Backup ID",   "Capacity",     "Used Space",
