@@ -28,8 +28,8 @@ void StoreLittleEndian(uint8_t* bytes, uint64_t value, int width) {
 bool MarkActivePartition(uint8_t* record, uint64_t partitionOffset, uint32_t bytesPerSector) {
   bool matches[kPartitionEntries] = {};
   for (size_t n = 0; n < kPartitionEntries; ++n) {
-    uint64_t startingSector =
-        LoadLittleEndian(record + kPartitionEntriesAt + kPartitionEntrySize * n + kStartingSectorInEntry, 4);
+    uint64_t startingSector = LoadLittleEndian(
+        record + kPartitionEntriesAt + kPartitionEntrySize * n + kStartingSectorInEntry, 4);
     matches[n] = startingSector != 0 && bytesPerSector != 0 &&
                  startingSector * bytesPerSector == partitionOffset;
   }
@@ -41,14 +41,15 @@ bool MarkActivePartition(uint8_t* record, uint64_t partitionOffset, uint32_t byt
 
 bool Matches(const uint8_t* at, const DeviceReference& reference) {
   return LoadLittleEndian(at, 8) == reference.PartitionOffset &&
-         std::memcmp(at + kReferenceSignatureAt, reference.Signature.data(), reference.Signature.size()) == 0;
+         std::memcmp(at + kReferenceSignatureAt, reference.Signature.data(),
+                     reference.Signature.size()) == 0;
 }
 }  // namespace
 
 bool MergeBootArea(std::span<uint8_t> sourceArea, std::span<const uint8_t> destinationArea) {
   if (sourceArea.size() < kBootAreaSize || destinationArea.size() < kBootAreaSize) return false;
-  std::copy(destinationArea.begin() + kParameterBlockFrom, destinationArea.begin() + kParameterBlockEnd,
-            sourceArea.begin() + kParameterBlockFrom);
+  std::copy(destinationArea.begin() + kParameterBlockFrom,
+            destinationArea.begin() + kParameterBlockEnd, sourceArea.begin() + kParameterBlockFrom);
   return true;
 }
 
@@ -60,7 +61,8 @@ std::optional<DiskRecordEdit> EditDiskRecord(std::span<uint8_t> record,
   DiskRecordEdit edit;
   uint8_t* signature = record.data() + kDiskSignatureAt;
   std::copy_n(signature, edit.Previous.size(), edit.Previous.begin());
-  bool activeMatched = choices.MarkActive && MarkActivePartition(record.data(), partitionOffset, bytesPerSector);
+  bool activeMatched =
+      choices.MarkActive && MarkActivePartition(record.data(), partitionOffset, bytesPerSector);
   if (choices.ReplaceDiskId) std::copy(imageSignature.begin(), imageSignature.end(), signature);
   std::copy_n(signature, edit.Written.size(), edit.Written.begin());
   edit.MustWrite = choices.ReplaceDiskId || activeMatched;
@@ -68,10 +70,14 @@ std::optional<DiskRecordEdit> EditDiskRecord(std::span<uint8_t> record,
 }
 
 std::optional<BootConfigurationRewrite> ChooseBootConfigurationRewrite(
-    bool updateBootConfiguration, const DeviceReference& image, const DestinationDisk& destination) {
-  if (!updateBootConfiguration || !destination.RecordRead || destination.PartitionOffset == 0)
+    bool updateBootConfiguration, const DeviceReference& image,
+    const DestinationDisk& destination) {
+  if (!updateBootConfiguration || !destination.Record || destination.PartitionOffset == 0)
     return std::nullopt;
-  BootConfigurationRewrite rewrite{image, {destination.PartitionOffset, destination.Signature}};
+  const DiskRecordEdit& record = *destination.Record;
+  BootConfigurationRewrite rewrite{
+      image,
+      {destination.PartitionOffset, destination.RecordWritten ? record.Written : record.Previous}};
   if (rewrite.Key == rewrite.Replacement) return std::nullopt;
   return rewrite;
 }

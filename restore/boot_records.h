@@ -52,19 +52,18 @@ struct BootConfigurationRewrite {
   DeviceReference Replacement;
 };
 
-// What the destination's disk step found: its partition offset (0 when unknown), whether
-// the master boot record was read and written, and the signature that disk carries now (the
-// one written, else the one read).
+// What the destination's disk step found: its partition offset (0 when unknown), the edit of
+// its master boot record when the record was read, and whether that record was written.
 struct DestinationDisk {
   uint64_t PartitionOffset = 0;
-  bool RecordRead = false;
+  std::optional<DiskRecordEdit> Record;
   bool RecordWritten = false;
-  DiskSignature Signature{};
 };
-// The copied store names the imaged disk and partition; they are replaced by the destination
-// disk's signature and partition offset. nullopt when nothing is to be rewritten: the update
-// was not asked for, the record was not read, the destination offset is unknown, or the
-// references already name the destination.
+// The copied store names the imaged disk and partition; they are replaced by the signature the
+// destination disk now carries (the one written, else the one read) and the destination
+// partition offset. nullopt when nothing is to be rewritten: the update was not asked for, the
+// record was not read, the destination offset is unknown, or the references already name the
+// destination.
 std::optional<BootConfigurationRewrite> ChooseBootConfigurationRewrite(
     bool updateBootConfiguration, const DeviceReference& image, const DestinationDisk& destination);
 

@@ -1,7 +1,8 @@
 #include "command_template.h"
 
 namespace {
-std::string ReplaceAll(std::string_view text, std::string_view placeholder, std::string_view value) {
+std::string ReplaceAll(std::string_view text, std::string_view placeholder,
+                       std::string_view value) {
   std::string result;
   for (size_t at; (at = text.find(placeholder)) != std::string_view::npos;) {
     result.append(text.substr(0, at)).append(value);
@@ -14,6 +15,7 @@ std::string ReplaceAll(std::string_view text, std::string_view placeholder, std:
 std::string SubstituteCommandTemplate(std::string_view commandTemplate, char virtualLetter,
                                       std::string_view destination) {
   const char root[] = {virtualLetter, ':', '\\'};
-  std::string withSource = ReplaceAll(commandTemplate, "<SRC>", std::string_view(root, sizeof root));
+  std::string withSource =
+      ReplaceAll(commandTemplate, "<SRC>", std::string_view(root, sizeof root));
   return ReplaceAll(withSource, "<DST>", destination);
 }

@@ -7,10 +7,11 @@ constexpr char AsciiLower(uint32_t c) {
   return static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
 }
 
-// Drive letters only: a unit such as '?' or ':' never counts as a letter, whatever the caller passes.
+// Drive letters only: a unit such as '?' or ':' never counts as one, whatever the caller passes.
 bool SameLetter(uint32_t unit, char letter) {
   char lower = AsciiLower(unit);
-  return unit < 0x80 && lower >= 'a' && lower <= 'z' && lower == AsciiLower(static_cast<uint8_t>(letter));
+  return unit < 0x80 && lower >= 'a' && lower <= 'z' &&
+         lower == AsciiLower(static_cast<uint8_t>(letter));
 }
 
 uint16_t UnitAt(const uint8_t* buffer, size_t at) {
@@ -25,7 +26,8 @@ void AppendUtf8(std::string& text, uint32_t codePoint) {
   int extra = codePoint < 0x800 ? 1 : codePoint < 0x10000 ? 2 : 3;
   static constexpr uint8_t kLead[] = {0, 0xC0, 0xE0, 0xF0};
   text += static_cast<char>(kLead[extra] | codePoint >> (6 * extra));
-  for (int k = extra - 1; k >= 0; --k) text += static_cast<char>(0x80 | (codePoint >> (6 * k) & 0x3F));
+  for (int k = extra - 1; k >= 0; --k)
+    text += static_cast<char>(0x80 | (codePoint >> (6 * k) & 0x3F));
 }
 
 // Windows strips trailing dots and spaces from a path step, so "..." and ".. " climb as ".."
@@ -39,7 +41,8 @@ int RewriteReparseTargetLetter(uint8_t* buffer, size_t length, char virtualLette
                                char destinationLetter) {
   int rewritten = 0;
   for (size_t at : {kJunctionLetterAt, kSymbolicLinkLetterAt}) {
-    if (length < at + 4 || !SameLetter(UnitAt(buffer, at), virtualLetter) || UnitAt(buffer, at + 2) != ':')
+    if (length < at + 4 || !SameLetter(UnitAt(buffer, at), virtualLetter) ||
+        UnitAt(buffer, at + 2) != ':')
       continue;
     buffer[at] = static_cast<uint8_t>(destinationLetter);
     buffer[at + 1] = 0;
@@ -68,7 +71,8 @@ std::optional<std::string> ReparseTargetText(const uint8_t* buffer, size_t lengt
 std::optional<std::string> ReparseTargetFolder(const uint8_t* buffer, size_t length,
                                                char destinationLetter) {
   std::optional<std::string> target = ReparseTargetText(buffer, length);
-  if (!target || target->size() < 3 || !SameLetter(static_cast<uint8_t>((*target)[0]), destinationLetter) ||
+  if (!target || target->size() < 3 ||
+      !SameLetter(static_cast<uint8_t>((*target)[0]), destinationLetter) ||
       target->compare(1, 2, ":\\") != 0)
     return std::nullopt;
   std::string_view below = std::string_view(*target).substr(3);

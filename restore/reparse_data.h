@@ -25,6 +25,7 @@ std::optional<std::string> ReparseTargetText(const uint8_t* buffer, size_t lengt
 
 // The folder to create for a rewritten junction: its target when that lies below the root of
 // the destination drive ("E:\Data"), with no "." or ".." step, so that it can name nothing
-// outside the destination. Targets on other drives, relative or odd targets: nullopt.
+// outside the destination. Targets on other drives, relative or odd targets: nullopt; so is
+// every symbolic link, whose text at the junction letter position begins "?\".
 std::optional<std::string> ReparseTargetFolder(const uint8_t* buffer, size_t length,
                                                char destinationLetter);

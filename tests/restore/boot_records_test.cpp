@@ -47,6 +47,8 @@ std::vector<uint8_t> Record(std::array<uint32_t, 4> startingSectors) {
   return record;
 }
 
+constexpr uint64_t kMiB = 1 << 20;
+
 TEST(EditDiskRecord, SignatureAndActiveFlagsFollowTheChoices) {
   struct Case {
     const char* What;
@@ -58,16 +60,16 @@ TEST(EditDiskRecord, SignatureAndActiveFlagsFollowTheChoices) {
     bool ImageSignature;           // expected at 440: the image's, else the previous one
     bool MustWrite;
   } cases[] = {
-      {"neither", {false, false}, {63, 2048, 0, 0}, 2048 * 512, 512, {0x80, 0, 0, 0}, false, false},
-      {"replace only", {false, true}, {63, 2048, 0, 0}, 2048 * 512, 512, {0x80, 0, 0, 0}, true, true},
-      {"both", {true, true}, {63, 2048, 4096, 8192}, 2048 * 512, 512, {0, 0x80, 0, 0}, true, true},
-      {"mark alone", {true, false}, {63, 2048, 0, 0}, 2048 * 512, 512, {0, 0x80, 0, 0}, false, true},
-      {"4K sectors", {true, false}, {63, 2048, 0, 256}, 2048 * 512, 4096, {0, 0, 0, 0x80}, false, true},
-      {"no match", {true, false}, {63, 4096, 0, 0}, 2048 * 512, 512, {0x80, 0, 0, 0}, false, false},
-      {"no sector size", {true, false}, {63, 2048, 0, 0}, 2048 * 512, 0, {0x80, 0, 0, 0}, false, false},
+      {"neither", {false, false}, {63, 2048, 0, 0}, kMiB, 512, {0x80, 0, 0, 0}, false, false},
+      {"replace only", {false, true}, {63, 2048, 0, 0}, kMiB, 512, {0x80, 0, 0, 0}, true, true},
+      {"both", {true, true}, {63, 2048, 4096, 8192}, kMiB, 512, {0, 0x80, 0, 0}, true, true},
+      {"mark alone", {true, false}, {63, 2048, 0, 0}, kMiB, 512, {0, 0x80, 0, 0}, false, true},
+      {"4K sectors", {true, false}, {63, 2048, 0, 256}, kMiB, 4096, {0, 0, 0, 0x80}, false, true},
+      {"no match", {true, false}, {63, 4096, 0, 0}, kMiB, 512, {0x80, 0, 0, 0}, false, false},
+      {"no sector size", {true, false}, {63, 2048, 0, 0}, kMiB, 0, {0x80, 0, 0, 0}, false, false},
       {"offset 0, empty", {true, false}, {63, 2048, 0, 0}, 0, 512, {0x80, 0, 0, 0}, false, false},
-      {"beyond 2 TiB", {true, true}, {63, 0x80000000, 0, 0}, 1ull << 40, 512, {0, 0x80, 0, 0}, true, true},
-      {"twice", {true, false}, {2048, 63, 2048, 0}, 2048 * 512, 512, {0x80, 0, 0x80, 0}, false, true},
+      {"2 TiB", {true, true}, {63, 1u << 31, 0, 0}, kMiB << 20, 512, {0, 0x80, 0, 0}, true, true},
+      {"twice", {true, false}, {2048, 63, 2048, 0}, kMiB, 512, {0x80, 0, 0x80, 0}, false, true},
   };
   for (const Case& c : cases) {
     std::vector<uint8_t> record = Record(c.Sectors);
@@ -97,22 +99,26 @@ constexpr uint64_t kImageOffset = 0x100000, kDestinationOffset = 0x7E00000;
 
 TEST(ChooseBootConfigurationRewrite, ImageReferenceBecomesWhatTheDestinationDiskCarries) {
   const DeviceReference image{kImageOffset, kImage};
+  const DiskRecordEdit replaced{true, kPrevious, kImage}, kept{true, kPrevious, kPrevious},
+      untouched{false, kPrevious, kPrevious};
   struct Case {
     const char* What;
     bool Update;
     DestinationDisk Disk;
     std::optional<DeviceReference> Replacement;
   } cases[] = {
-      {"written with the image signature", true, {kDestinationOffset, true, true, kImage},
+      {"replaced and written", true, {kDestinationOffset, replaced, true},
        DeviceReference{kDestinationOffset, kImage}},
-      {"written keeping the previous one", true, {kDestinationOffset, true, true, kPrevious},
+      {"replaced, write failed", true, {kDestinationOffset, replaced, false},
        DeviceReference{kDestinationOffset, kPrevious}},
-      {"read, not written", true, {kDestinationOffset, true, false, kPrevious},
+      {"kept and written", true, {kDestinationOffset, kept, true},
        DeviceReference{kDestinationOffset, kPrevious}},
-      {"not asked for", false, {kDestinationOffset, true, true, kImage}, std::nullopt},
-      {"record not read", true, {kDestinationOffset, false, false, {}}, std::nullopt},
-      {"offset unknown", true, {0, true, true, kImage}, std::nullopt},
-      {"same disk, same place", true, {kImageOffset, true, false, kImage}, std::nullopt},
+      {"read, not written", true, {kDestinationOffset, untouched, false},
+       DeviceReference{kDestinationOffset, kPrevious}},
+      {"not asked for", false, {kDestinationOffset, replaced, true}, std::nullopt},
+      {"record not read", true, {kDestinationOffset, std::nullopt, false}, std::nullopt},
+      {"offset unknown", true, {0, replaced, true}, std::nullopt},
+      {"same disk, same place", true, {kImageOffset, replaced, true}, std::nullopt},
   };
   for (const Case& c : cases) {
     auto rewrite = ChooseBootConfigurationRewrite(c.Update, image, c.Disk);

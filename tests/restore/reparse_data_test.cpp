@@ -15,7 +15,8 @@ void PutUnit(std::vector<uint8_t>& bytes, size_t at, uint16_t unit) {
 
 // Reparse data as the system lays it out: substitute name first, zero-terminated, then the
 // print name. Names are ASCII apart from the units a test puts in afterwards.
-std::vector<uint8_t> ReparseData(Kind kind, const std::string& substitute, const std::string& print) {
+std::vector<uint8_t> ReparseData(Kind kind, const std::string& substitute,
+                                 const std::string& print) {
   const size_t pathAt = kind == Kind::Junction ? 16 : 20;
   const size_t nameBytes = 2 * substitute.size(), printBytes = 2 * print.size();
   std::vector<uint8_t> bytes(pathAt + nameBytes + 2 + printBytes + 2);
@@ -26,9 +27,12 @@ std::vector<uint8_t> ReparseData(Kind kind, const std::string& substitute, const
   PutUnit(bytes, 12, static_cast<uint16_t>(nameBytes + 2));
   PutUnit(bytes, 14, static_cast<uint16_t>(printBytes));
   for (size_t k = 0; k < substitute.size(); ++k) PutUnit(bytes, pathAt + 2 * k, substitute[k]);
-  for (size_t k = 0; k < print.size(); ++k) PutUnit(bytes, pathAt + nameBytes + 2 + 2 * k, print[k]);
+  const size_t printAt = pathAt + nameBytes + 2;
+  for (size_t k = 0; k < print.size(); ++k) PutUnit(bytes, printAt + 2 * k, print[k]);
   return bytes;
 }
+
+ptrdiff_t Signed(size_t length) { return static_cast<ptrdiff_t>(length); }
 
 std::string SubstituteName(const std::vector<uint8_t>& bytes, Kind kind) {
   std::string name;
@@ -97,7 +101,8 @@ TEST(ReparseData, TargetsThatOnlyLookLikeTheVirtualDriveKeepTheirLetter) {
   };
   for (const Case& c : cases) {
     std::vector<uint8_t> bytes = ReparseData(c.Type, c.Target, c.Target);
-    EXPECT_EQ(RewriteReparseTargetLetter(bytes.data(), bytes.size(), c.Virtual, 'E'), 0) << c.Target;
+    EXPECT_EQ(RewriteReparseTargetLetter(bytes.data(), bytes.size(), c.Virtual, 'E'), 0)
+        << c.Target;
     EXPECT_EQ(SubstituteName(bytes, c.Type), c.Target);
   }
 }
@@ -119,8 +124,9 @@ TEST(ReparseData, ShortBuffersAreRewrittenOnlyWhereTheyHoldTheLetterAndColon) {
     std::vector<uint8_t> expected = c.Full;
     if (c.Rewritten) RewriteReparseTargetLetter(expected.data(), expected.size(), 'X', 'E');
     expected.resize(c.Length);
-    std::vector<uint8_t> bytes(c.Full.begin(), c.Full.begin() + static_cast<ptrdiff_t>(c.Length));
-    EXPECT_EQ(RewriteReparseTargetLetter(bytes.data(), bytes.size(), 'X', 'E'), c.Rewritten) << c.Length;
+    std::vector<uint8_t> bytes(c.Full.begin(), c.Full.begin() + Signed(c.Length));
+    EXPECT_EQ(RewriteReparseTargetLetter(bytes.data(), bytes.size(), 'X', 'E'), c.Rewritten)
+        << c.Length;
     EXPECT_EQ(bytes, expected) << c.Length;
   }
 }
@@ -136,7 +142,7 @@ TEST(ReparseData, TargetTextEndsAtItsZeroUnitInsideTheBuffer) {
       {zeroAt + 2, "C:\\Users"}, {junction.size(), "C:\\Users"},
   };
   for (const Case& c : cases) {
-    std::vector<uint8_t> bytes(junction.begin(), junction.begin() + static_cast<ptrdiff_t>(c.Length));
+    std::vector<uint8_t> bytes(junction.begin(), junction.begin() + Signed(c.Length));
     EXPECT_EQ(ReparseTargetText(bytes.data(), bytes.size()), Text(c.Text)) << c.Length;
     EXPECT_EQ(ReparseTargetFolder(bytes.data(), bytes.size(), 'C'), Text(c.Text)) << c.Length;
   }
@@ -155,7 +161,8 @@ TEST(ReparseData, TargetTextIsConvertedFromUtf16) {
       {{0xDCC1, 'a'}, nullptr},
   };
   for (const Case& c : cases) {
-    std::vector<uint8_t> bytes = ReparseData(Kind::Junction, "\\??\\E:\\" + std::string(c.Units.size(), '_'), "");
+    const std::string placeholders(c.Units.size(), '_');
+    std::vector<uint8_t> bytes = ReparseData(Kind::Junction, "\\??\\E:\\" + placeholders, "");
     for (size_t k = 0; k < c.Units.size(); ++k) PutUnit(bytes, 30 + 2 * k, c.Units[k]);
     EXPECT_EQ(ReparseTargetFolder(bytes.data(), bytes.size(), 'E'),
               c.Utf8 ? Text(("E:\\" + std::string(c.Utf8)).c_str()) : std::nullopt);
