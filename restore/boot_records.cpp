@@ -1,7 +1,6 @@
 #include "boot_records.h"
 
 #include <algorithm>
-#include <cstring>
 
 namespace {
 constexpr size_t kParameterBlockFrom = 11, kParameterBlockEnd = 84;
@@ -41,8 +40,7 @@ bool MarkActivePartition(uint8_t* record, uint64_t partitionOffset, uint32_t byt
 
 bool Matches(const uint8_t* at, const DeviceReference& reference) {
   return LoadLittleEndian(at, 8) == reference.PartitionOffset &&
-         std::memcmp(at + kReferenceSignatureAt, reference.Signature.data(),
-                     reference.Signature.size()) == 0;
+         LoadLittleEndian(at + kReferenceSignatureAt, 4) == reference.Signature;
 }
 }  // namespace
 
@@ -53,18 +51,17 @@ bool MergeBootArea(std::span<uint8_t> sourceArea, std::span<const uint8_t> desti
   return true;
 }
 
-std::optional<DiskRecordEdit> EditDiskRecord(std::span<uint8_t> record,
-                                             const DiskSignature& imageSignature,
+std::optional<DiskRecordEdit> EditDiskRecord(std::span<uint8_t> record, uint32_t imageSignature,
                                              DiskRecordChoices choices, uint64_t partitionOffset,
                                              uint32_t bytesPerSector) {
   if (record.size() < kMasterBootRecordSize) return std::nullopt;
   DiskRecordEdit edit;
   uint8_t* signature = record.data() + kDiskSignatureAt;
-  std::copy_n(signature, edit.Previous.size(), edit.Previous.begin());
+  edit.Previous = static_cast<uint32_t>(LoadLittleEndian(signature, 4));
   bool activeMatched =
       choices.MarkActive && MarkActivePartition(record.data(), partitionOffset, bytesPerSector);
-  if (choices.ReplaceDiskId) std::copy(imageSignature.begin(), imageSignature.end(), signature);
-  std::copy_n(signature, edit.Written.size(), edit.Written.begin());
+  if (choices.ReplaceDiskId) StoreLittleEndian(signature, imageSignature, 4);
+  edit.Written = choices.ReplaceDiskId ? imageSignature : edit.Previous;
   edit.MustWrite = choices.ReplaceDiskId || activeMatched;
   return edit;
 }
@@ -89,8 +86,7 @@ bool RewriteBootConfiguration(std::span<uint8_t> store, const BootConfigurationR
     uint8_t* at = store.data() + i;
     if (!Matches(at, rewrite.Key)) continue;
     StoreLittleEndian(at, rewrite.Replacement.PartitionOffset, 8);
-    std::copy(rewrite.Replacement.Signature.begin(), rewrite.Replacement.Signature.end(),
-              at + kReferenceSignatureAt);
+    StoreLittleEndian(at + kReferenceSignatureAt, rewrite.Replacement.Signature, 4);
     changed = true;
   }
   return changed;

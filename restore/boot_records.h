@@ -3,13 +3,10 @@
 // boot configuration store, and the boot status file. Each works on bytes already read; the
 // caller reads and writes the sectors and files.
 #pragma once
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
-
-using DiskSignature = std::array<uint8_t, 4>;
 
 inline constexpr size_t kBootAreaSize = 8192;
 inline constexpr size_t kMasterBootRecordSize = 512;
@@ -26,8 +23,8 @@ struct DiskRecordChoices {
 };
 struct DiskRecordEdit {
   bool MustWrite = false;
-  DiskSignature Previous{};  // at byte 440 as read
-  DiskSignature Written{};   // at byte 440 once the record is written
+  uint32_t Previous = 0;  // disk signature at byte 440 as read
+  uint32_t Written = 0;   // disk signature at byte 440 once the record is written
 };
 // Replace disk ID puts the image's signature at byte 440; mark active alone keeps the previous
 // one there and writes the record all the same, so that the choice takes effect. Mark active
@@ -35,8 +32,7 @@ struct DiskRecordEdit {
 // and all others inactive; when none matches (an empty entry, starting sector 0, never does;
 // nor does any entry with a sector size of 0) the table is left as it was. Refused (nullopt,
 // nothing changed) for a record shorter than kMasterBootRecordSize.
-std::optional<DiskRecordEdit> EditDiskRecord(std::span<uint8_t> record,
-                                             const DiskSignature& imageSignature,
+std::optional<DiskRecordEdit> EditDiskRecord(std::span<uint8_t> record, uint32_t imageSignature,
                                              DiskRecordChoices choices, uint64_t partitionOffset,
                                              uint32_t bytesPerSector);
 
@@ -44,7 +40,7 @@ std::optional<DiskRecordEdit> EditDiskRecord(std::span<uint8_t> record,
 // its start a 4-byte disk signature.
 struct DeviceReference {
   uint64_t PartitionOffset = 0;
-  DiskSignature Signature{};
+  uint32_t Signature = 0;
   bool operator==(const DeviceReference&) const = default;
 };
 struct BootConfigurationRewrite {

@@ -32,14 +32,13 @@ TEST(MergeBootArea, SourceBootCodeAroundTheDestinationParameterBlock) {
   }
 }
 
-constexpr DiskSignature kPrevious = {0x11, 0x22, 0x33, 0x44};
-constexpr DiskSignature kImage = {0xA1, 0xB2, 0xC3, 0xD4};
+constexpr uint32_t kPrevious = 0x44332211, kImage = 0xD4C3B2A1;
 
 // A record whose entries start at the given sectors, entry 0 active, the rest of the sector
 // a pattern that no edit may touch.
 std::vector<uint8_t> Record(std::array<uint32_t, 4> startingSectors) {
   std::vector<uint8_t> record = Pattern(kMasterBootRecordSize, 9);
-  std::copy(kPrevious.begin(), kPrevious.end(), record.begin() + 440);
+  Store(record, 440, kPrevious, 4);
   for (size_t n = 0; n < 4; ++n) {
     record[446 + 16 * n] = n == 0 ? 0x80 : 0x00;
     Store(record, 446 + 16 * n + 8, startingSectors[n], 4);
@@ -75,8 +74,8 @@ TEST(EditDiskRecord, SignatureAndActiveFlagsFollowTheChoices) {
     std::vector<uint8_t> record = Record(c.Sectors);
     std::vector<uint8_t> expected = record;
     for (size_t n = 0; n < 4; ++n) expected[446 + 16 * n] = c.Flags[n];
-    const DiskSignature& signature = c.ImageSignature ? kImage : kPrevious;
-    std::copy(signature.begin(), signature.end(), expected.begin() + 440);
+    const uint32_t signature = c.ImageSignature ? kImage : kPrevious;
+    Store(expected, 440, signature, 4);
 
     auto edit = EditDiskRecord(record, kImage, c.Choices, c.Offset, c.BytesPerSector);
     ASSERT_TRUE(edit) << c.What;
@@ -131,7 +130,7 @@ TEST(ChooseBootConfigurationRewrite, ImageReferenceBecomesWhatTheDestinationDisk
 
 void PutReference(std::vector<uint8_t>& store, size_t at, const DeviceReference& reference) {
   Store(store, at, reference.PartitionOffset, 8);
-  std::copy(reference.Signature.begin(), reference.Signature.end(), store.begin() + at + 24);
+  Store(store, at + 24, reference.Signature, 4);
 }
 
 TEST(RewriteBootConfiguration, EveryMatchingReferenceInsideTheScannedRange) {
