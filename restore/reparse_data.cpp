@@ -32,7 +32,7 @@ void AppendUtf8(std::string& text, uint32_t codePoint) {
 
 // Windows strips trailing dots and spaces from a path step, so "..." and ".. " climb as ".."
 // does; a step of only dots and spaces is refused whatever its length.
-bool ClimbsOrStays(std::string_view step) {
+bool NamesCurrentOrParent(std::string_view step) {
   return !step.empty() && step.find_first_not_of(". ") == std::string_view::npos;
 }
 }  // namespace
@@ -81,7 +81,7 @@ std::optional<std::string> ReparseTargetFolder(const uint8_t* buffer, size_t len
     size_t end = below.find_first_of("\\/", start);
     if (end == std::string_view::npos) end = below.size();
     std::string_view step = below.substr(start, end - start);
-    if (ClimbsOrStays(step)) return std::nullopt;
+    if (NamesCurrentOrParent(step)) return std::nullopt;
     for (char c : step)
       if (static_cast<uint8_t>(c) < 0x20 || c == ':') return std::nullopt;
     start = end + 1;
