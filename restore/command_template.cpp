@@ -1,0 +1,21 @@
+#include "command_template.h"
+
+namespace {
+std::string ReplaceAll(std::string_view text, std::string_view placeholder,
+                       std::string_view value) {
+  std::string result;
+  for (size_t at; (at = text.find(placeholder)) != std::string_view::npos;) {
+    result.append(text.substr(0, at)).append(value);
+    text.remove_prefix(at + placeholder.size());
+  }
+  return result.append(text);
+}
+}  // namespace
+
+std::string SubstituteCommandTemplate(std::string_view commandTemplate, char virtualLetter,
+                                      std::string_view destination) {
+  const char root[] = {virtualLetter, ':', '\\'};
+  std::string withSource =
+      ReplaceAll(commandTemplate, "<SRC>", std::string_view(root, sizeof root));
+  return ReplaceAll(withSource, "<DST>", destination);
+}
