@@ -182,13 +182,8 @@ int Serve(const MountOptions& options, const std::vector<std::vector<uint8_t>>& 
   return 0;
 }
 
-void RunMount(MountOptions options) {
-  options.MountPoint = ExistingDirectory(options.MountPoint);
-  if (!options.Raw && options.Partition == 0) throw CommandError("give --partition N, or --raw");
-  // Held from before the check until the daemon and its watcher are gone: a second mount of
-  // the same point fails here instead of sharing the runtime folder.
-  const std::string runtime = RuntimeFolder(options.MountPoint);
-  RuntimeLock lock(runtime, options.MountPoint);
+// From the lock on: the checks, the image and password, and the daemon's start.
+void MountLocked(const MountOptions& options, const std::string& runtime, const RuntimeLock& lock) {
   if (MountedTypeAt(options.MountPoint)) throw CommandError(options.MountPoint + " is already a mount point");
 
   FolderListing listing = LoadListing(options.ImagePath);
@@ -224,6 +219,21 @@ void RunMount(MountOptions options) {
   if (message.empty()) throw CommandError("the mount daemon ended before the mount was ready");
   if (message[0] != '0') throw CommandError(message.substr(1));
   std::cout << message.substr(1) << std::endl;
+}
+
+void RunMount(MountOptions options) {
+  options.MountPoint = ExistingDirectory(options.MountPoint);
+  if (!options.Raw && options.Partition == 0) throw CommandError("give --partition N, or --raw");
+  // Held from before the checks until the daemon and its watcher are gone: a second mount of
+  // the same point fails here instead of sharing the runtime folder.
+  const std::string runtime = RuntimeFolder(options.MountPoint);
+  RuntimeLock lock(runtime, options.MountPoint);
+  try {
+    MountLocked(options, runtime, lock);
+  } catch (...) {
+    RemoveRuntime(runtime);  // nobody else can be using it while the lock is held here
+    throw;
+  }
 }
 
 // Only what a harvesta mount put there: whatever else is mounted at the path stays.
