@@ -10,8 +10,15 @@
 std::vector<BlockEntry> ReadBlockIndex(const CImageFile& image, const CPartitionBlocks& blocks) {
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(OpenFileForReading(image.FilePath), std::fclose);
   const uint64_t count = blocks.BlockCount;
-  std::vector<uint8_t> bytes(count * BlockEntrySize(image.Version));
-  if (!file || SeekFile(file.get(), int64_t(blocks.IndexOffset), SEEK_SET) != 0 ||
+  const uint64_t length = count * BlockEntrySize(image.Version);
+  // The count comes from the file: what it allocates must first be shown to be there.
+  const int64_t fileSize = file && SeekFile(file.get(), 0, SEEK_END) == 0 ? TellFile(file.get()) : -1;
+  if (fileSize < 0) throw CommandError("cannot read " + image.FilePath);
+  if (blocks.IndexOffset > uint64_t(fileSize) || length > uint64_t(fileSize) - blocks.IndexOffset)
+    throw CommandError("the block index (" + std::to_string(count) + " entries) runs past the end of " +
+                       image.FilePath);
+  std::vector<uint8_t> bytes(length);
+  if (SeekFile(file.get(), int64_t(blocks.IndexOffset), SEEK_SET) != 0 ||
       std::fread(bytes.data(), 1, bytes.size(), file.get()) != bytes.size())
     throw CommandError("cannot read the block index in " + image.FilePath);
 

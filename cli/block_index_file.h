@@ -5,5 +5,5 @@
 
 #include "catalogue_store.h"
 
-// Throws CommandError when the index cannot be read whole.
+// Throws CommandError when the index cannot be read whole or runs past the end of its file.
 std::vector<BlockEntry> ReadBlockIndex(const CImageFile& image, const CPartitionBlocks& blocks);

@@ -1,5 +1,6 @@
 // harvesta export IMAGE --partition N OUTPUT: the partition's bytes into OUTPUT ("-" for
-// stdout). A file output is sparse where the partition reads as zeros.
+// stdout). A file output is sparse where the partition reads as zeros. The output is never a
+// file of the image's own set, and an interrupted export leaves no partial file behind.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,6 +10,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <vector>
 
@@ -31,6 +33,42 @@ constexpr uint32_t kChunk = 1u << 20;
 constexpr uint32_t kHoleUnit = 4096;
 
 std::atomic<bool> interrupted{false};
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// Ctrl-C, a closed terminal and a plain kill all end the copy through its loop, so that no
+// half-written output is left behind.
+class StopSignals {
+ public:
+  StopSignals() {
+    struct sigaction action{};
+    action.sa_handler = [](int) { interrupted = true; };
+    sigemptyset(&action.sa_mask);
+    for (size_t i = 0; i < std::size(kStopSignals); ++i) sigaction(kStopSignals[i], &action, &previous_[i]);
+  }
+  ~StopSignals() {
+    for (size_t i = 0; i < std::size(kStopSignals); ++i) sigaction(kStopSignals[i], &previous_[i], nullptr);
+  }
+  StopSignals(const StopSignals&) = delete;
+  StopSignals& operator=(const StopSignals&) = delete;
+
+ private:
+  struct sigaction previous_[std::size(kStopSignals)]{};
+};
+
+// Writing over one of the files being read would destroy the backup; hard links, symbolic
+// links and other names of the same file are the same device and inode.
+void RefuseImageFile(const struct stat& output, const std::string& name, const FolderListing& listing,
+                     const std::string& imagePath) {
+  auto same = [&](const std::string& path) {
+    struct stat image{};
+    return stat(path.c_str(), &image) == 0 && image.st_dev == output.st_dev && image.st_ino == output.st_ino;
+  };
+  bool clash = same(imagePath);
+  for (const ImageSet& set : listing.Sets)
+    for (auto* list : {&set.CatalogueFiles, &set.OtherFiles})
+      for (const auto& image : *list) clash = clash || same(image->FilePath);
+  if (clash) throw CommandError("refusing to write " + name + ": it is a file of the image's backup");
+}
 
 bool AllZero(const uint8_t* data, size_t length) {
   return std::all_of(data, data + length, [](uint8_t b) { return b == 0; });
@@ -96,15 +134,29 @@ void RunExport(const ExportOptions& options) {
                    {.CheckDigests = !options.NoCheck, .Pool = nullptr});
 
   const bool toStdout = options.Output == "-";
-  int fd = toStdout ? STDOUT_FILENO
-                    : open(options.Output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const std::string name = toStdout ? "stdout" : options.Output;
+  struct stat output{};
+  if (toStdout ? fstat(STDOUT_FILENO, &output) == 0 : stat(options.Output.c_str(), &output) == 0)
+    RefuseImageFile(output, name, listing, options.ImagePath);
+  StopSignals stopSignals;
+  // Truncated only once the file opened is known not to be an image file: the name may have
+  // changed since the check above.
+  int fd = toStdout ? STDOUT_FILENO : open(options.Output.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
   if (fd < 0) throw CommandError("cannot create " + options.Output + ": " + std::strerror(errno));
-  // Ctrl-C ends the copy through the loop, so that no half-written output is left behind.
-  auto previous = std::signal(SIGINT, [](int) { interrupted = true; });
+  if (!toStdout) {
+    try {
+      if (fstat(fd, &output) != 0) throw CommandError("cannot examine " + name + ": " + std::strerror(errno));
+      RefuseImageFile(output, name, listing, options.ImagePath);
+    } catch (...) {
+      close(fd);
+      throw;
+    }
+  }
   try {
+    if (!toStdout && S_ISREG(output.st_mode) && ftruncate(fd, 0) != 0)
+      throw CommandError("cannot write " + name + ": " + std::strerror(errno));
     CopyPartition(disk, fd, toStdout, options);
   } catch (...) {
-    std::signal(SIGINT, previous);
     if (!toStdout) {
       struct stat target{};
       bool regular = fstat(fd, &target) == 0 && S_ISREG(target.st_mode);
@@ -113,7 +165,6 @@ void RunExport(const ExportOptions& options) {
     }
     throw;
   }
-  std::signal(SIGINT, previous);
   if (!toStdout && close(fd) != 0) throw CommandError("cannot write " + options.Output);
 }
 

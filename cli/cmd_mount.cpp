@@ -16,7 +16,6 @@
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -28,6 +27,7 @@
 #include "mount_stack.h"
 #include "mount_watcher.h"
 #include "mounted_disk.h"
+#include "runtime_folder.h"
 
 namespace {
 
@@ -38,6 +38,7 @@ struct MountOptions {
   bool Raw = false;
   bool Foreground = false;
   bool NoCheck = false;
+  std::string FileSystemOption;  // -o: only "exec"
   PasswordOptions Password;
 };
 
@@ -111,7 +112,8 @@ std::string ServeMessage(const MountOptions& options, const Session& session, Fi
 }
 
 // The daemon's whole life: open the image files, mount, serve until stopped, clean up.
-int Serve(const MountOptions& options, std::vector<std::vector<uint8_t>> records, ReadySignal ready) {
+int Serve(const MountOptions& options, std::vector<std::vector<uint8_t>> records,
+          const std::string& runtime, const RuntimeLock& lock, ReadySignal ready) {
   // Signals are taken by WaitForStop alone, in every thread started from here on.
   sigset_t signals;
   sigemptyset(&signals);
@@ -119,20 +121,19 @@ int Serve(const MountOptions& options, std::vector<std::vector<uint8_t>> records
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
   Session session;
-  session.Runtime = RuntimeFolder(options.MountPoint);
+  session.Runtime = runtime;
   FileSystemKind kind = FileSystemKind::Unknown;
   std::thread server;
   std::optional<MountWatcher> watcher;  // cleans up if this process is killed
   try {
-    watcher.emplace(options.MountPoint, session.Runtime);  // before any thread or FUSE file
+    watcher.emplace(options.MountPoint, session.Runtime, lock.Descriptor());  // before any thread or FUSE file
     // One pool for every partition: memory does not grow with their count.
     auto pool = std::make_shared<DecodePool>();
     // Each disk wipes the record it takes: the records carry the key.
     for (auto& record : records)
       session.Disks.push_back(
           std::make_unique<MountedDisk>(std::move(record), MountedDiskOptions{!options.NoCheck, pool}));
-    std::filesystem::create_directories(session.Runtime);
-    std::ofstream(session.Runtime + "/pid") << getpid() << '\n';
+    WriteDaemonPid(session.Runtime);
 
     std::vector<DiskFile> files;
     std::string fuseAt = options.MountPoint;
@@ -154,7 +155,7 @@ int Serve(const MountOptions& options, std::vector<std::vector<uint8_t>> records
     session.Fuse = std::make_unique<FuseDisk>(files, fuseAt);
     server = std::thread([&] { session.Fuse->Run(); });
     if (fuseAt != options.MountPoint) {
-      MountFileSystem(kind, fuseAt + "/" + files[0].Name, options.MountPoint);
+      MountFileSystem(kind, fuseAt + "/" + files[0].Name, options.MountPoint, options.FileSystemOption == "exec");
       session.UpperMount = options.MountPoint;
       watcher->FileSystemMounted();
     }
@@ -188,22 +189,9 @@ int Serve(const MountOptions& options, std::vector<std::vector<uint8_t>> records
   return 0;
 }
 
-bool DaemonAlive(const std::string& runtime, pid_t* pid) {
-  std::ifstream file(runtime + "/pid");
-  long value = 0;
-  if (!(file >> value) || value <= 0) return false;
-  *pid = pid_t(value);
-  return kill(*pid, 0) == 0;
-}
-
-void RunMount(MountOptions options) {
-  options.MountPoint = ExistingDirectory(options.MountPoint);
-  if (!options.Raw && options.Partition == 0) throw CommandError("give --partition N, or --raw");
+// From the lock on: the checks, the image and password, and the daemon's start.
+void MountLocked(const MountOptions& options, const std::string& runtime, const RuntimeLock& lock) {
   if (MountedTypeAt(options.MountPoint)) throw CommandError(options.MountPoint + " is already a mount point");
-  pid_t previous;
-  if (DaemonAlive(RuntimeFolder(options.MountPoint), &previous))
-    throw CommandError(options.MountPoint + " is in use by harvesta (pid " + std::to_string(previous) +
-                       "): harvesta unmount it first");
 
   FolderListing listing = LoadListing(options.ImagePath);
   PasswordKeeper passwords(options.Password);
@@ -215,7 +203,7 @@ void RunMount(MountOptions options) {
   }
 
   if (options.Foreground) {
-    if (Serve(options, std::move(records), ReadySignal(-1)) != 0) throw CommandError("mount failed");
+    if (Serve(options, std::move(records), runtime, lock, ReadySignal(-1)) != 0) throw CommandError("mount failed");
     return;
   }
   int pipeFds[2];
@@ -227,7 +215,7 @@ void RunMount(MountOptions options) {
   if (child == 0) {
     close(pipeFds[0]);
     setsid();
-    _exit(Serve(options, std::move(records), ReadySignal(pipeFds[1])));
+    _exit(Serve(options, std::move(records), runtime, lock, ReadySignal(pipeFds[1])));
   }
   for (auto& record : records) WipeRecord(record);
   close(pipeFds[1]);
@@ -241,23 +229,41 @@ void RunMount(MountOptions options) {
   std::cout << message.substr(1) << std::endl;
 }
 
+void RunMount(MountOptions options) {
+  options.MountPoint = ExistingDirectory(options.MountPoint);
+  if (!options.Raw && options.Partition == 0) throw CommandError("give --partition N, or --raw");
+  // Held from before the checks until the daemon and its watcher are gone: a second mount of
+  // the same point fails here instead of sharing the runtime folder.
+  const std::string runtime = RuntimeFolder(options.MountPoint);
+  RuntimeLock lock(runtime, options.MountPoint);
+  try {
+    MountLocked(options, runtime, lock);
+  } catch (...) {
+    RemoveRuntime(runtime);  // nobody else can be using it while the lock is held here
+    throw;
+  }
+}
+
+// Only what a harvesta mount put there: whatever else is mounted at the path stays.
 void RunUnmount(const std::string& mountPointArgument) {
   const std::string mountPoint = ExistingDirectory(mountPointArgument);
   const std::string runtime = RuntimeFolder(mountPoint);
-  pid_t daemon = 0;
-  bool alive = DaemonAlive(runtime, &daemon);
-  std::optional<std::string> type = MountedTypeAt(mountPoint);
-  if (!alive && !type && !std::filesystem::exists(runtime))
+  const std::optional<pid_t> daemon = LiveDaemon(runtime);
+  const std::optional<MountEntry> top = MountAt(mountPoint);
+  const bool ours = top && (top->Type == "fuse.harvesta" || ServedFromRuntime(*top, runtime));
+  if (top && !ours)
+    throw CommandError(mountPoint + " holds a " + top->Type + " mount that is not harvesta's: left mounted");
+  if (!top && !daemon && !std::filesystem::exists(runtime))
     throw CommandError("nothing is mounted at " + mountPoint);
-  if (type && !UnmountPath(mountPoint))
+  if (top && !UnmountPath(mountPoint))
     throw CommandError(mountPoint + " is busy: close what uses it and try again");
-  if (alive) {
-    kill(daemon, SIGTERM);
-    for (int i = 0; i < 200 && kill(daemon, 0) == 0; ++i)
+  if (daemon) {
+    kill(*daemon, SIGTERM);
+    for (int i = 0; i < 200 && kill(*daemon, 0) == 0; ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   // A daemon that died left its FUSE layer to auto_unmount; whatever is left goes now.
-  if (MountedTypeAt(runtime + "/disk")) RunProgram({"umount", "-l", runtime + "/disk"});
+  if (MountedTypeAt(runtime + "/disk") == "fuse.harvesta") RunProgram({"umount", "-l", runtime + "/disk"});
   RemoveRuntime(runtime);
 }
 
@@ -273,6 +279,9 @@ void AddMountCommand(CLI::App& app) {
   mount->add_flag("-f,--foreground", options->Foreground, "Stay in the foreground; Ctrl-C unmounts");
   mount->add_flag("--no-check", options->NoCheck,
                   "Serve blocks without checking them against their digests (damage goes unnoticed)");
+  mount->add_option("-o", options->FileSystemOption,
+                    "exec: let programs on the file system run (set-user-ID bits and device files never work)")
+      ->check(CLI::IsMember({"exec"}));
   mount->add_option("--password-file", options->Password.PasswordFile,
                     "Read the password from the file's first line (else HARVESTA_PASSWORD or a prompt)");
   mount->callback([options] { RunMount(*options); });

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <nlohmann/json.hpp>
 #include <set>
 
@@ -46,11 +47,17 @@ std::vector<std::vector<BlockEntry>> AllIndexes(const CImageFile& image) {
   return indexes;
 }
 
-// "ok", "mismatch" or "not checked" (versions before 3 carry no meaningful digest).
+// "ok", "mismatch" or "not checked" (versions before 3 carry no meaningful digest; a block
+// index that cannot be read is reported with its partition).
 std::string CheckCatalogue(CImageFile& image) {
   if (image.Version < 3) return "not checked";
   const Digest stored = StoredCatalogueDigest(image);
-  const auto indexes = AllIndexes(image);
+  std::vector<std::vector<BlockEntry>> indexes;
+  try {
+    indexes = AllIndexes(image);
+  } catch (const CommandError&) {
+    return "not checked";
+  }
   auto matches = [&] {
     std::vector<uint8_t> form = StoreCatalogue(image, indexes, CatalogueForm::Digest);
     return Md5(form.data(), form.size()) == stored;
@@ -73,23 +80,68 @@ std::string StatusText(ReadStatus status) {
   }
 }
 
+constexpr uint32_t kRawPiece = 1u << 20;
+
+// The raw region in pieces: its length comes from the image and may be anything.
+void CheckRawRegion(MountedDisk& disk, const Digest& stored, const std::string& where,
+                    std::vector<Problem>& problems) {
+  const uint64_t rawLength = disk.Layout().RawLength;
+  if (rawLength > disk.Size()) {
+    problems.push_back({where, "longer (" + std::to_string(rawLength) + " bytes) than the partition"});
+    return;
+  }
+  Md5Stream md5;
+  std::vector<uint8_t> piece(std::min<uint64_t>(rawLength, kRawPiece));
+  for (uint64_t offset = 0; offset < rawLength;) {
+    const uint32_t length = uint32_t(std::min<uint64_t>(kRawPiece, rawLength - offset));
+    ReadStatus status = disk.Read(offset, length, piece.data());
+    if (status == kReadFileFailed) {
+      problems.push_back({where, "runs past the end of its image file or cannot be read (at byte " +
+                                     std::to_string(offset) + " of " + std::to_string(rawLength) + ")"});
+      return;
+    }
+    if (status != kReadOk) {
+      problems.push_back({where, StatusText(status)});
+      return;
+    }
+    md5.Add(piece.data(), length);
+    offset += length;
+  }
+  if (md5.Finish() != stored) problems.push_back({where, "MD5 mismatch"});
+}
+
 nlohmann::json CheckPartition(const FolderListing& listing, size_t row, PasswordKeeper& passwords,
                               std::vector<Problem>& problems) {
   const PartitionRow& partitionRow = listing.Rows[row];
   const std::string name = "partition " + std::to_string(row + 1);
-  // Compares every block's digest itself, naming a mismatch as such.
-  MountedDisk disk(MountRecordFor(listing, partitionRow, passwords), {.CheckDigests = false, .Pool = nullptr});
   const CPartitionBlocks& blocks = partitionRow.Partition->Blocks;
-  const std::vector<BlockEntry> index = ReadBlockIndex(*partitionRow.Image, blocks);
   size_t before = problems.size();
+  auto result = [&](size_t blockCount, uint64_t rawLength) {
+    nlohmann::json bad = nlohmann::json::array();
+    for (size_t p = before; p < problems.size(); ++p)
+      bad.push_back({{"where", problems[p].Where}, {"problem", problems[p].What}});
+    return nlohmann::json{{"row", row + 1}, {"blocks", blockCount}, {"raw_length", rawLength},
+                          {"ok", bad.empty()}, {"problems", bad}};
+  };
 
-  const uint64_t rawLength = std::min(disk.Layout().RawLength, disk.Size());
-  std::vector<uint8_t> raw(rawLength);
-  ReadStatus rawStatus = disk.Read(0, uint32_t(rawLength), raw.data());
-  if (rawLength > UINT32_MAX) rawStatus = kReadBadRequest;
-  if (rawStatus != kReadOk) problems.push_back({name + " raw region", StatusText(rawStatus)});
-  else if (Md5(raw.data(), raw.size()) != blocks.RawRegionDigest)
-    problems.push_back({name + " raw region", "MD5 mismatch"});
+  std::vector<BlockEntry> index;
+  try {
+    index = ReadBlockIndex(*partitionRow.Image, blocks);
+  } catch (const CommandError& e) {
+    problems.push_back({name + " block index", e.what()});
+    return result(0, 0);
+  }
+  std::optional<MountedDisk> opened;
+  try {
+    // Verify compares every block's digest itself, naming a mismatch as such.
+    opened.emplace(MountRecordFor(listing, partitionRow, passwords),
+                   MountedDiskOptions{.CheckDigests = false, .Pool = nullptr});
+  } catch (const MountedDiskError& e) {
+    problems.push_back({name, e.what()});
+    return result(index.size(), 0);
+  }
+  MountedDisk& disk = *opened;
+  CheckRawRegion(disk, blocks.RawRegionDigest, name + " raw region", problems);
 
   ProgressBar progress("verify " + name, index.size());
   std::vector<uint8_t> data;
@@ -101,11 +153,7 @@ nlohmann::json CheckPartition(const FolderListing& listing, size_t row, Password
       problems.push_back({name + " block " + std::to_string(i), "MD5 mismatch"});
     progress.Update(i + 1);
   }
-  nlohmann::json bad = nlohmann::json::array();
-  for (size_t p = before; p < problems.size(); ++p)
-    bad.push_back({{"where", problems[p].Where}, {"problem", problems[p].What}});
-  return {{"row", row + 1}, {"blocks", index.size()}, {"raw_length", rawLength},
-          {"ok", bad.empty()}, {"problems", bad}};
+  return result(index.size(), disk.Layout().RawLength);
 }
 
 void RunVerify(const VerifyOptions& options) {

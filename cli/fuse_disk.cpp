@@ -131,7 +131,7 @@ const fuse_operations kOperations = [] {
 FuseDisk::FuseDisk(std::vector<DiskFile> files, const std::string& mountPoint)
     : files_(std::move(files)) {
   const std::string options =
-      "ro,auto_unmount,fsname=harvesta,subtype=harvesta,max_read=" + std::to_string(kMaxRequest);
+      "ro,nosuid,nodev,noexec,auto_unmount,fsname=harvesta,subtype=harvesta,max_read=" + std::to_string(kMaxRequest);
   const char* argv[] = {"harvesta", "-o", options.c_str()};
   fuse_args args = FUSE_ARGS_INIT(3, const_cast<char**>(argv));
   // Resolved before mounting: afterwards a lookup of the mount point would wait for this daemon.

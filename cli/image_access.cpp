@@ -1,9 +1,11 @@
 #include "image_access.h"
 
+#include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <iterator>
 #include <fstream>
 #include <iostream>
 
@@ -14,18 +16,51 @@
 
 namespace {
 
+// The terminal's settings from before the prompt turned echo off. A signal that ends the
+// process while the password is typed must not leave the user's shell without echo.
+termios savedTerminal{};
+constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+void RestoreTerminalAndDie(int signal) {
+  tcsetattr(STDIN_FILENO, TCSAFLUSH, &savedTerminal);
+  struct sigaction fallback{};
+  fallback.sa_handler = SIG_DFL;
+  sigaction(signal, &fallback, nullptr);
+  raise(signal);  // delivered, with its default effect, when this handler returns
+}
+
+class EchoOff {
+ public:
+  EchoOff() {
+    tcgetattr(STDIN_FILENO, &savedTerminal);
+    struct sigaction action{};
+    action.sa_handler = RestoreTerminalAndDie;
+    sigemptyset(&action.sa_mask);
+    for (size_t i = 0; i < std::size(kEndingSignals); ++i) sigaction(kEndingSignals[i], &action, &previous_[i]);
+    termios quiet = savedTerminal;
+    quiet.c_lflag &= ~tcflag_t(ECHO);
+    tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+  }
+  ~EchoOff() {
+    tcsetattr(STDIN_FILENO, TCSAFLUSH, &savedTerminal);
+    for (size_t i = 0; i < std::size(kEndingSignals); ++i) sigaction(kEndingSignals[i], &previous_[i], nullptr);
+  }
+  EchoOff(const EchoOff&) = delete;
+  EchoOff& operator=(const EchoOff&) = delete;
+
+ private:
+  struct sigaction previous_[std::size(kEndingSignals)]{};
+};
+
 std::string PromptWithoutEcho(const std::string& prompt) {
   if (!isatty(STDIN_FILENO))
     throw CommandError("the image is password-protected: give --password-file or HARVESTA_PASSWORD");
   std::cerr << prompt << std::flush;
-  termios saved{};
-  tcgetattr(STDIN_FILENO, &saved);
-  termios quiet = saved;
-  quiet.c_lflag &= ~tcflag_t(ECHO);
-  tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
   std::string line;
-  std::getline(std::cin, line);
-  tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+  {
+    EchoOff quiet;
+    std::getline(std::cin, line);
+  }
   std::cerr << '\n';
   return line;
 }

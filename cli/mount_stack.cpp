@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -70,23 +69,6 @@ bool KernelHasFileSystem(const std::string& name) {
   return false;
 }
 
-std::string RuntimeFolder(const std::string& mountPoint) {
-  uint64_t hash = 14695981039346656037ull;  // FNV-1a: stable across runs and builds
-  for (unsigned char c : mountPoint) hash = (hash ^ c) * 1099511628211ull;
-  const char* base = access("/run", W_OK) == 0 ? "/run/harvesta" : "/tmp/harvesta";
-  mkdir(base, 0700);
-  char name[32];
-  std::snprintf(name, sizeof(name), "%016llx", static_cast<unsigned long long>(hash));
-  return std::string(base) + "/" + name;
-}
-
-void RemoveRuntime(const std::string& runtime) {
-  std::error_code ignored;
-  std::filesystem::remove(runtime + "/pid", ignored);
-  std::filesystem::remove(runtime + "/disk", ignored);  // empty mount point folder
-  std::filesystem::remove(runtime, ignored);
-}
-
 std::optional<MountEntry> MountAt(const std::string& path) {
   std::ifstream table("/proc/self/mountinfo");
   std::string line;
@@ -113,6 +95,16 @@ std::optional<std::string> MountedTypeAt(const std::string& path) {
   return entry->Type;
 }
 
+bool ServedFromRuntime(const MountEntry& entry, const std::string& runtime) {
+  const std::string inside = runtime + "/";
+  if (entry.Source.starts_with(inside)) return true;
+  if (!entry.Source.starts_with("/dev/loop")) return false;
+  std::ifstream file("/sys/block/" + entry.Source.substr(entry.Source.rfind('/') + 1) + "/loop/backing_file");
+  std::string backing;
+  std::getline(file, backing);
+  return backing.starts_with(inside);
+}
+
 int RunProgram(const std::vector<std::string>& argv) {
   pid_t child = fork();
   if (child < 0) return 127;
@@ -128,24 +120,26 @@ int RunProgram(const std::vector<std::string>& argv) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
 }
 
-void MountFileSystem(FileSystemKind kind, const std::string& diskFile, const std::string& mountPoint) {
+void MountFileSystem(FileSystemKind kind, const std::string& diskFile, const std::string& mountPoint,
+                     bool allowExec) {
+  const std::string safe = allowExec ? "ro,nosuid,nodev,exec" : "ro,nosuid,nodev,noexec";
   std::vector<std::string> command;
   switch (kind) {
     case FileSystemKind::Ntfs:
-      command = {"ntfs-3g", "-o", "ro", diskFile, mountPoint};
+      command = {"ntfs-3g", "-o", safe, diskFile, mountPoint};
       break;
     case FileSystemKind::Ext:
-      command = {"mount", "-t", KernelHasFileSystem("ext4") ? "ext4" : "ext2", "-o", "ro,loop,noload",
+      command = {"mount", "-t", KernelHasFileSystem("ext4") ? "ext4" : "ext2", "-o", safe + ",loop,noload",
                  diskFile, mountPoint};
       break;
     case FileSystemKind::Xfs:
-      command = {"mount", "-t", "xfs", "-o", "ro,loop,norecovery", diskFile, mountPoint};
+      command = {"mount", "-t", "xfs", "-o", safe + ",loop,norecovery", diskFile, mountPoint};
       break;
     case FileSystemKind::Btrfs:
-      command = {"mount", "-t", "btrfs", "-o", "ro,loop", diskFile, mountPoint};
+      command = {"mount", "-t", "btrfs", "-o", safe + ",loop", diskFile, mountPoint};
       break;
     case FileSystemKind::Fat:
-      command = {"mount", "-t", "vfat", "-o", "ro,loop", diskFile, mountPoint};
+      command = {"mount", "-t", "vfat", "-o", safe + ",loop", diskFile, mountPoint};
       break;
     case FileSystemKind::Unknown:
       throw CommandError("the partition holds no file system this command can mount; see --raw");

@@ -13,6 +13,7 @@
 
 #include "commands.h"
 #include "mount_stack.h"
+#include "runtime_folder.h"
 
 namespace {
 
@@ -48,22 +49,13 @@ void DetachIfStillBound(const LoopBinding& binding) {
   close(fd);
 }
 
-std::string LoopBackingPath(const std::string& device) {
-  std::string name = device.substr(device.rfind('/') + 1);
-  std::ifstream file("/sys/block/" + name + "/loop/backing_file");
-  std::string path;
-  std::getline(file, path);
-  return path;
-}
-
 // Whether what is mounted at the mount point is the dead daemon's and not someone else's.
+// Once the FUSE layer is gone, the loop device no longer names the runtime folder: it is known
+// by the binding noted when the daemon reported its mount.
 bool IsOurs(const MountEntry& entry, const std::string& runtime, const LoopBinding& binding) {
-  const std::string inside = runtime + "/";
-  if (entry.Type == "fuse.harvesta" || entry.Source.starts_with(inside)) return true;
-  if (!binding.Device.empty()) return entry.Source == binding.Device;
-  // Died before reporting its mount: the loop device's path still names the disk file only
-  // while the FUSE layer is attached.
-  return entry.Source.starts_with("/dev/loop") && LoopBackingPath(entry.Source).starts_with(inside);
+  if (entry.Type == "fuse.harvesta") return true;
+  if (!binding.Device.empty() && entry.Source == binding.Device) return true;
+  return ServedFromRuntime(entry, runtime);
 }
 
 void CleanUp(const std::string& mountPoint, const std::string& runtime, const LoopBinding& binding) {
@@ -76,17 +68,21 @@ void CleanUp(const std::string& mountPoint, const std::string& runtime, const Lo
   RemoveRuntime(runtime);
 }
 
-[[noreturn]] void Watch(int socket, const std::string& mountPoint, const std::string& runtime) {
+[[noreturn]] void Watch(int socket, int lock, const std::string& mountPoint, const std::string& runtime) {
   setsid();  // out of the terminal's reach: Ctrl-C stops the daemon, which then dismisses this
   sigset_t none;
   sigemptyset(&none);
   sigprocmask(SIG_SETMASK, &none, nullptr);
   int null = open("/dev/null", O_RDWR);
   for (int fd : {0, 1, 2}) dup2(null, fd);
-  // Nothing of the daemon's may stay open here: the ready pipe would keep the foreground
-  // process waiting, and the socket's other end would never see end of file.
-  dup2(socket, 3);
-  close_range(4, ~0U, 0);
+  // Nothing else of the daemon's may stay open here: the ready pipe would keep the foreground
+  // process waiting, and the socket's other end would never see end of file. The runtime lock
+  // stays held until the cleanup is done, so that no new mount starts under it.
+  // Either may already sit at 3 or 4: move both clear of them first.
+  int socketCopy = fcntl(socket, F_DUPFD, 10), lockCopy = fcntl(lock, F_DUPFD, 10);
+  dup2(socketCopy, 3);
+  dup2(lockCopy, 4);
+  close_range(5, ~0U, 0);
 
   LoopBinding binding;
   for (;;) {
@@ -107,7 +103,7 @@ void CleanUp(const std::string& mountPoint, const std::string& runtime, const Lo
 
 }  // namespace
 
-MountWatcher::MountWatcher(const std::string& mountPoint, const std::string& runtime) {
+MountWatcher::MountWatcher(const std::string& mountPoint, const std::string& runtime, int runtimeLock) {
   int ends[2];
   // Close-on-exec: the programs the daemon starts (ntfs-3g, mount) must not hold the socket.
   if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
@@ -120,7 +116,7 @@ MountWatcher::MountWatcher(const std::string& mountPoint, const std::string& run
   }
   if (pid_ == 0) {
     close(ends[0]);
-    Watch(ends[1], mountPoint, runtime);
+    Watch(ends[1], runtimeLock, mountPoint, runtime);
   }
   close(ends[1]);
   socket_ = ends[0];

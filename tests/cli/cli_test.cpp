@@ -1,12 +1,25 @@
-// harvesta make-image, list and verify, run as a user runs them.
+// harvesta make-image, list, verify and export, run as a user runs them.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <random>
+#include <thread>
+
+#include "md5.h"
 
 namespace fs = std::filesystem;
 
@@ -37,8 +50,9 @@ class Cli : public ::testing::Test {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   }
-  Outcome Harvesta(const std::string& arguments) {
-    std::string command = "cd '" + folder_.string() + "' && TZ=UTC " HARVESTA_COMMAND " " +
+  // before: shell words ahead of the command, such as a ulimit.
+  Outcome Harvesta(const std::string& arguments, const std::string& before = "") {
+    std::string command = "cd '" + folder_.string() + "' && " + before + " TZ=UTC " HARVESTA_COMMAND " " +
                           arguments + " >out.txt 2>err.txt";
     int status = std::system(command.c_str());
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Read(folder_ / "out.txt"),
@@ -47,6 +61,26 @@ class Cli : public ::testing::Test {
 
   fs::path folder_;
 };
+
+using Bytes = std::string;
+
+size_t Find(const Bytes& bytes, const void* pattern, size_t length) {
+  size_t at = bytes.find(std::string(static_cast<const char*>(pattern), length));
+  EXPECT_NE(at, std::string::npos) << "fixture: pattern not found";
+  return at == std::string::npos ? 0 : at;
+}
+
+template <typename T>
+void Put(Bytes& bytes, size_t at, T value) {
+  std::memcpy(bytes.data() + at, &value, sizeof value);  // little-endian, as the files are
+}
+
+// Where the partition's block table begins in its catalogue: its raw region's digest, which is
+// followed by the block count and preceded by the raw region's file and offset.
+size_t RawDigestAt(const Bytes& image, const Bytes& rawRegion) {
+  Digest digest = Md5(rawRegion.data(), rawRegion.size());
+  return Find(image, digest.data(), digest.size());
+}
 
 TEST_F(Cli, ListJsonDescribesEveryPartitionInListOrder) {
   Outcome made = Harvesta(
@@ -184,6 +218,182 @@ TEST_F(Cli, VerifyTakesTheVersion3DigestOfAVersion4File) {
   EXPECT_NE(flipped.Err.find("v4.qvimg: digest mismatch"), std::string::npos) << flipped.Err;
 
   EXPECT_EQ(Harvesta("make-image v6.qvimg -p a.raw --version-3-digest").Status, 1);
+}
+
+// Each case damages one thing in a fresh image (a.raw, 8192-byte raw region of zeros) and
+// names what verify must say about it. Hostile lengths run under a 1 GiB address-space limit,
+// so that allocating what the image claims fails the case.
+TEST_F(Cli, VerifyNamesEachDamageAndNeverTrustsALength) {
+  const Bytes raw(8192, '\0');
+  struct Case {
+    const char* Name;
+    const char* Version;
+    std::function<void(Bytes&)> Damage;
+    int Status;
+    const char* Out;  // in stdout
+    const char* Err;  // in stderr, "" when none is expected
+  } cases[] = {
+      {"v3 intact", "3", [](Bytes&) {}, 0, "v.qvimg: catalogue digest ok", ""},
+      {"v2 intact", "2", [](Bytes&) {}, 0, "v.qvimg: catalogue digest not checked", ""},
+      {"v3 digest byte flipped", "3", [](Bytes& b) { b.back() ^= 1; }, 1, "catalogue digest mismatch",
+       "v.qvimg: digest mismatch"},
+      {"boot area damaged", "2", [](Bytes& b) { b[100] ^= 1; }, 1, "partition 1: 1 blocks, DAMAGED",
+       "partition 1 raw region: MD5 mismatch"},
+      {"3 GiB raw region in a small file", "2",
+       [](Bytes& b) {
+         // Extents: region start 1 MiB, volume length, block area start.
+         uint64_t extents[] = {1u << 20, 16384, (1u << 20) + 8192};
+         size_t at = Find(b, extents, sizeof extents);
+         Put<uint64_t>(b, at + 8, (3ull << 30) + 16384);
+         Put<uint64_t>(b, at + 16, (1u << 20) + (3ull << 30));
+       },
+       1, "DAMAGED", "partition 1 raw region: runs past the end of its image file"},
+  };
+  Write("small.raw", std::string(16384, 'x').replace(0, 8192, raw));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    fs::remove_all(File("v"));
+    fs::create_directory(File("v"));
+    ASSERT_EQ(Harvesta(std::string("make-image v/v.qvimg -p small.raw,raw=8192 --format-version ") + c.Version).Status, 0);
+    Bytes image = Read(File("v/v.qvimg"));
+    c.Damage(image);
+    Write("v/v.qvimg", image);
+    Outcome verified = Harvesta("verify v/v.qvimg", "ulimit -v 1048576;");
+    EXPECT_EQ(verified.Status, c.Status) << verified.Err;
+    EXPECT_NE(verified.Out.find(c.Out), std::string::npos) << verified.Out;
+    EXPECT_NE(verified.Err.find(c.Err), std::string::npos) << verified.Err;
+    if (c.Status == 0) {
+      EXPECT_EQ(verified.Err, "");
+    }
+  }
+}
+
+// A block count that runs past the end of the file: the index is a problem of its partition;
+// the other partition is still checked, and nothing is allocated by the count.
+TEST_F(Cli, VerifyReportsABlockIndexRunningPastTheFile) {
+  ASSERT_EQ(Harvesta("make-image i.qvimg -p b.raw,raw=4096 -p a.raw,raw=8192").Status, 0);
+  Bytes image = Read(File("i.qvimg"));
+  Put<uint32_t>(image, RawDigestAt(image, Bytes(8192, '\0')) + 16, 0x7FFFFFFF);
+  Write("i.qvimg", image);
+  Outcome verified = Harvesta("verify i.qvimg --json", "ulimit -v 1048576;");
+  if (verified.Err.find("is corrupt") != std::string::npos)
+    GTEST_SKIP() << "this reader refuses such a file: " << verified.Err;
+  EXPECT_EQ(verified.Status, 1) << verified.Err;
+  auto partitions = nlohmann::json::parse(verified.Out).at("partitions");
+  int damaged = 0;
+  for (const auto& partition : partitions) {
+    if (partition["ok"]) continue;
+    ++damaged;
+    const auto& problem = partition["problems"].at(0);
+    EXPECT_EQ(problem["where"], "partition " + std::to_string(partition["row"].get<int>()) + " block index");
+    EXPECT_NE(problem["problem"].get<std::string>().find("runs past the end"), std::string::npos) << problem;
+  }
+  EXPECT_EQ(damaged, 1) << partitions;
+}
+
+// The output may be another name of a file the export reads: refused before anything is
+// written, and the backup stays as it was.
+TEST_F(Cli, ExportRefusesToWriteOverAFileOfTheBackup) {
+  ASSERT_EQ(Harvesta("make-image set.qvimg -p a.raw --split 60000").Status, 0);
+  std::vector<std::string> set;
+  for (const auto& entry : fs::directory_iterator(folder_))
+    if (entry.path().extension() == ".qvimg") set.push_back(entry.path().filename().string());
+  ASSERT_GE(set.size(), 3u);
+  std::map<std::string, Bytes> before;
+  for (const std::string& name : set) before[name] = Read(File(name));
+  fs::create_directory(File("elsewhere"));
+  fs::create_hard_link(File("set-01.qvimg"), File("elsewhere/hard.img"));
+  fs::create_symlink(File("set-00.qvimg"), File("elsewhere/soft.img"));
+
+  for (const char* output : {"set-00.qvimg", "set-02.qvimg", "elsewhere/hard.img", "elsewhere/soft.img"}) {
+    SCOPED_TRACE(output);
+    Outcome exported = Harvesta(std::string("export set-00.qvimg --partition 1 ") + output);
+    EXPECT_EQ(exported.Status, 1);
+    EXPECT_EQ(exported.Err, std::string("refusing to write ") + output + ": it is a file of the image's backup\n");
+    for (const std::string& name : set) EXPECT_TRUE(Read(File(name)) == before[name]) << name << " changed";
+  }
+  EXPECT_EQ(Harvesta("export set-00.qvimg --partition 1 elsewhere/copy.img").Status, 0);
+}
+
+// Started, then stopped once its output exists, so that the signal lands during the copy.
+TEST_F(Cli, ExportEndedByASignalLeavesNoPartialOutput) {
+  fs::resize_file(File("a.raw"), 256u << 20);  // long enough to be caught mid-copy
+  ASSERT_EQ(Harvesta("make-image big.qvimg -p a.raw").Status, 0);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(strsignal(signal));
+    const std::string output = File("out.img");
+    pid_t child = fork();
+    if (child == 0) {
+      int null = open("/dev/null", O_WRONLY);
+      dup2(null, 1);
+      dup2(null, 2);
+      execl(HARVESTA_COMMAND, "harvesta", "export", File("big.qvimg").c_str(), "--partition", "1",
+            output.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    while (!fs::exists(output)) std::this_thread::sleep_for(std::chrono::microseconds(100));
+    kill(child, SIGSTOP);
+    kill(child, signal);
+    kill(child, SIGCONT);
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+    EXPECT_FALSE(fs::exists(output));
+  }
+}
+
+// The prompt turns echo off; however the process ends while it waits, echo comes back.
+TEST_F(Cli, PasswordPromptRestoresTheTerminalOnEveryWayOut) {
+  ASSERT_EQ(Harvesta("make-image p.qvimg -p b.raw --password secret").Status, 0);
+  struct Case {
+    const char* Name;
+    const char* Typed;  // "" when a signal is sent instead
+    int Signal;
+  } cases[] = {
+      {"Ctrl-C", "\x03", 0}, {"Ctrl-\\", "\x1c", 0}, {"SIGTERM", "", SIGTERM},
+      {"SIGHUP", "", SIGHUP}, {"wrong password", "nope\n", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    int terminal = -1;
+    pid_t child = forkpty(&terminal, nullptr, nullptr, nullptr);
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      rlimit noCore{0, 0};
+      setrlimit(RLIMIT_CORE, &noCore);
+      unsetenv("HARVESTA_PASSWORD");
+      execl(HARVESTA_COMMAND, "harvesta", "export", File("p.qvimg").c_str(), "--partition", "1",
+            File("p.img").c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    int user = open(ptsname(terminal), O_RDWR | O_NOCTTY);  // the side the command sees
+    fcntl(terminal, F_SETFL, O_NONBLOCK);  // the other side stays open: reads never see an end
+    std::string seen;
+    char buffer[256];
+    termios now{};
+    // Wait for the prompt, then for echo to go off.
+    for (int i = 0; i < 2000 && seen.find("Password for") == std::string::npos; ++i) {
+      ssize_t n = read(terminal, buffer, sizeof buffer);
+      if (n > 0) seen.append(buffer, size_t(n));
+      else std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_NE(seen.find("Password for"), std::string::npos) << seen;
+    for (int i = 0; i < 1000 && tcgetattr(user, &now) == 0 && (now.c_lflag & ECHO); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_FALSE(now.c_lflag & ECHO) << "echo never went off";
+    if (c.Signal) kill(child, c.Signal);
+    else ASSERT_EQ(write(terminal, c.Typed, std::strlen(c.Typed)), ssize_t(std::strlen(c.Typed)));
+    int status = 0;
+    while (waitpid(child, &status, WNOHANG) == 0) {
+      if (read(terminal, buffer, sizeof buffer) <= 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_FALSE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    ASSERT_EQ(tcgetattr(user, &now), 0);
+    EXPECT_TRUE(now.c_lflag & ECHO);
+    close(user);
+    close(terminal);
+  }
+  EXPECT_FALSE(fs::exists(File("p.img")));
 }
 
 TEST_F(Cli, FailuresAreOneLineOnStandardError) {

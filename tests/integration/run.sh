@@ -1,23 +1,46 @@
 #!/usr/bin/env bash
-# End to end with real file systems: run.sh HARVESTA CASE (ntfs, fat32, ext4, failures).
-# Builds a volume, wraps it in images of several shapes, mounts each with harvesta mount,
-# copies the files out with rsync and compares them with the volume mounted directly;
-# export must equal the volume and verify must pass. Exit 77 (skipped) without root or FUSE.
+# End to end with real file systems: run.sh HARVESTA CASE (ntfs, fat32, ext4, failures,
+# hostile). Builds a volume, wraps it in images of several shapes, mounts each with harvesta
+# mount, copies the files out with rsync and compares them with the volume mounted directly;
+# export must equal the volume and verify must pass. Exit 77 (skipped) without root or FUSE,
+# or 1 when HARVESTA_REQUIRE_MOUNTS is set: CI must not pass without these tests.
 set -euo pipefail
 harvesta=$(realpath "$1") case=$2
 scripts=$(cd "$(dirname "$0")/../../scripts" && pwd)
-[ "$(id -u)" = 0 ] && [ -c /dev/fuse ] || { echo "needs root and /dev/fuse"; exit 77; }
+if ! { [ "$(id -u)" = 0 ] && [ -c /dev/fuse ]; }; then
+  echo "needs root and /dev/fuse"
+  [ -n "${HARVESTA_REQUIRE_MOUNTS:-}" ] && exit 1
+  exit 77
+fi
 
 work=$(mktemp -d /tmp/harvesta-it.XXXXXX)
 mnt=$work/mnt ref=$work/ref
 mkdir -p "$mnt" "$ref"
 cleanup() {
+  [ -n "${victim:-}" ] && kill "$victim" 2>/dev/null
   "$harvesta" unmount "$mnt" >/dev/null 2>&1 || true
   mountpoint -q "$ref" && umount "$ref"
   rm -rf "$work"
 }
 trap cleanup EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
+
+# The runtime folder harvesta keeps for a mount point (FNV-1a of its real path).
+runtime_of() {
+  python3 -c 'import sys
+h = 14695981039346656037
+for c in sys.argv[1].encode(): h = ((h ^ c) * 1099511628211) % 2**64
+print("/run/harvesta/%016x" % h)' "$(realpath "$1")"
+}
+
+# Nothing in an image may carry privileges onto the host: nosuid and nodev always, noexec
+# unless asked for (safe_options PATH [exec]).
+safe_options() {
+  local options; options=",$(findmnt -n -o OPTIONS --mountpoint "$1"),"
+  [[ $options == *,nosuid,* && $options == *,nodev,* ]] || fail "$1 mounted with $options"
+  if [ "${2:-}" = exec ]; then [[ $options != *,noexec,* ]] || fail "$1: -o exec gave $options"
+  else [[ $options == *,noexec,* ]] || fail "$1 mounted without noexec: $options"; fi
+}
 
 # What a tree holds: type, size, content digest, link target relative to its mount.
 manifest() {
@@ -38,6 +61,7 @@ check_shape() {  # check_shape KIND VOLUME NAME PARTITION-SUFFIX MAKE-IMAGE-OPTI
   local image=$work/$name.qvimg out=$work/out-$name
   "$harvesta" make-image -p "$volume$suffix" "$@" "$image" >/dev/null
   "$harvesta" mount "$image" --partition 1 "$mnt" >/dev/null
+  safe_options "$mnt"
   rsync -aX "$mnt/" "$out/"
   if [ "$kind" = ntfs ]; then
     [ "$(getfattr --absolute-names --only-values -n user.Zone.Identifier "$mnt/Readme.txt")" = '[ZoneTransfer] ZoneId=3' ] ||
@@ -107,7 +131,8 @@ case $case in
     export HARVESTA_PASSWORD=wrong
     ! "$harvesta" mount "$work/img.qvimg" --partition 1 "$mnt" 2>"$work/err" || fail "wrong password mounted"
     grep -q "wrong password" "$work/err" || fail "wrong password: no clear message"
-    ! mountpoint -q "$mnt" && [ -z "$(ls /run/harvesta 2>/dev/null | head -1)" ] || true
+    ! mountpoint -q "$mnt" || fail "wrong password: $mnt is mounted"
+    [ ! -e "$(runtime_of "$mnt")" ] || fail "wrong password: runtime folder $(runtime_of "$mnt") left"
     export HARVESTA_PASSWORD=pw
 
     # A daemon killed outright leaves nothing behind: no FUSE layer, no file system on the
@@ -117,7 +142,7 @@ case $case in
     backing=$(losetup --raw -n -O BACK-MAJ:MIN,BACK-INO "$loop")  # its path changes once FUSE is gone
     runtime=$(dirname "$(dirname "$(losetup -n -O BACK-FILE "$loop")")")
     [ -f "$runtime/pid" ] || fail "kill: no runtime folder at $runtime"
-    kill -9 "$(cat "$runtime/pid")"
+    kill -9 "$(cut -d" " -f1 "$runtime/pid")"  # the pid, then its start time
     left() {
       mountpoint -q "$mnt" && echo "$mnt still mounted"
       grep -qF " $runtime/disk " /proc/self/mountinfo && echo "FUSE layer"
@@ -155,6 +180,69 @@ PY
     grep -q "Input/output error" "$work/err" || fail "damaged block: not EIO"
     "$harvesta" unmount "$mnt"
     echo "ok: failures"
+    ;;
+  hostile)
+    # An ext4 volume holding a set-user-ID copy of id and a device node anyone may open.
+    chmod 755 "$work"  # the unprivileged user must reach the mount point
+    truncate -s 16M "$work/ext4.vol"
+    mkfs.ext4 -q "$work/ext4.vol"
+    mount -o loop "$work/ext4.vol" "$ref"
+    install -m 4755 "$(command -v id)" "$ref/id"
+    mknod -m 666 "$ref/null" c 1 3
+    umount "$ref"
+    "$harvesta" make-image -p "$work/ext4.vol" "$work/img.qvimg" >/dev/null
+    nobody() { setpriv --reuid=65534 --regid=65534 --clear-groups "$@"; }
+    for exec in "" exec; do
+      "$harvesta" mount ${exec:+-o $exec} "$work/img.qvimg" --partition 1 "$mnt" >/dev/null
+      safe_options "$mnt" "$exec"
+      safe_options "$(runtime_of "$mnt")/disk"  # the FUSE layer
+      if [ -z "$exec" ]; then
+        ! nobody "$mnt/id" -u 2>/dev/null || fail "a program in the image ran under noexec"
+      else
+        [ "$(nobody "$mnt/id" -u)" = 65534 ] || fail "-o exec: set-user-ID program ran as $(nobody "$mnt/id" -u)"
+      fi
+      ! nobody sh -c ": > '$mnt/null'" 2>/dev/null || fail "-o '$exec': the image's device node opens"
+      "$harvesta" unmount "$mnt"
+    done
+    ! "$harvesta" mount -o suid "$work/img.qvimg" --partition 1 "$mnt" 2>/dev/null || fail "-o suid accepted"
+    "$harvesta" mount "$work/img.qvimg" "$mnt" --raw >/dev/null
+    safe_options "$mnt"
+    "$harvesta" unmount "$mnt"
+    [ "$(stat -c '%a %u %F' /run/harvesta)" = "700 0 directory" ] || fail "/run/harvesta: $(stat -c '%a %u %F' /run/harvesta)"
+
+    # Two mounts of one mount point at once: exactly one wins, the other says why.
+    "$harvesta" mount "$work/img.qvimg" --partition 1 "$mnt" >"$work/out1" 2>&1 & first=$!
+    "$harvesta" mount "$work/img.qvimg" --partition 1 "$mnt" >"$work/out2" 2>&1 & second=$!
+    wins=0
+    wait "$first" && wins=$((wins + 1))
+    wait "$second" && wins=$((wins + 1))
+    [ "$wins" = 1 ] || fail "two mounts at once: $wins succeeded: $(cat "$work/out1" "$work/out2")"
+    grep -qE "in use by another harvesta mount|already a mount point" "$work/out1" "$work/out2" ||
+      fail "the refused mount does not say why: $(cat "$work/out1" "$work/out2")"
+    "$harvesta" unmount "$mnt"
+
+    # Whatever else is mounted at the path is left alone.
+    mount -t tmpfs harvesta-test "$mnt"
+    ! "$harvesta" unmount "$mnt" 2>"$work/err" || fail "unmount took down a tmpfs"
+    grep -q "not harvesta's" "$work/err" || fail "unmount of a tmpfs: $(cat "$work/err")"
+    mountpoint -q "$mnt" || fail "the tmpfs is gone"
+    umount "$mnt"
+
+    # A pid file that names another process, bare or with that process's own start time:
+    # unmount must not signal it.
+    sleep 600 & victim=$!
+    runtime=$(runtime_of "$mnt")
+    start=$(awk '{print $22}' "/proc/$victim/stat")
+    for planted in "$victim" "$victim $start"; do
+      mkdir -m 700 "$runtime"
+      echo "$planted" >"$runtime/pid"
+      "$harvesta" unmount "$mnt" >/dev/null 2>&1 || true
+      kill -0 "$victim" 2>/dev/null || fail "unmount signalled the process of a planted pid file ($planted)"
+      rm -rf "$runtime"
+    done
+    kill "$victim"
+    victim=
+    echo "ok: hostile"
     ;;
   *) fail "unknown case $case" ;;
 esac
