@@ -30,11 +30,13 @@ struct RestoreChoices {
   std::string CommandTemplate;
 };
 
+// Each run starts from a fresh one: a copy cancelled in one run must not mark the next.
 struct RestoreStatus {
   char VirtualLetter = 0;    // the letter the partition was mounted on
   bool ShowResult = true;    // cleared by every failure that has already told the user why
   bool RobocopyRan = false;  // the copy command was started in this run
   bool Cancelled = false;    // the user cancelled the copy in this run
+  bool operator==(const RestoreStatus&) const = default;
 };
 
 inline constexpr int kClusterIndexCount = 7;
