@@ -109,9 +109,9 @@ class MountedRun {
       if (!ui.Ask("The volume is currently in use. To force a format click 'Yes'.")) return false;
       steps_.Volumes.LockAndDismountVolume(devicePath, true);
     }
-    const int formatted =
-        steps_.Volumes.FormatVolume(DriveName(), found_.Partition->Volume.Label,
-                                    choices_.FileSystemName, ClusterSizeBytes(choices_.ClusterIndex));
+    const int formatted = steps_.Volumes.FormatVolume(DriveName(), found_.Partition->Volume.Label,
+                                                      choices_.FileSystemName,
+                                                      ClusterSizeBytes(choices_.ClusterIndex));
     wait.Close();
     if (formatted != 1) {
       ui.ShowMessage("An error occured during format");
@@ -121,9 +121,9 @@ class MountedRun {
   }
 
   bool Copy(const std::string& sourcePattern) {
-    const CopyCommandResult copy = steps_.Copy.RunCopy(
-        {choices_.CommandTemplate, choices_.HideOutput, choices_.Destination, status_.VirtualLetter},
-        steps_.Ui);
+    const CopyCommand command{choices_.CommandTemplate, choices_.HideOutput, choices_.Destination,
+                              status_.VirtualLetter};
+    const CopyCommandResult copy = steps_.Copy.RunCopy(command, steps_.Ui);
     status_.RobocopyRan = status_.RobocopyRan || copy.Ran;
     status_.Cancelled = copy.Cancelled;
     if (copy.Result == kCopyNotStarted) {
@@ -163,7 +163,8 @@ class MountedRun {
 };
 
 std::string PartitionNotFoundMessage(const CStdString& chosenPath) {
-  return "The chosen partition is not in the complete files of the backup '" + chosenPath + "'";
+  return "The chosen partition was not found among the complete image files of '" + chosenPath +
+         "'";
 }
 
 // The mount's own failures that it did not show, such as a letter that was already taken.
@@ -201,8 +202,7 @@ int RunRestore(const RestoreSource& source, const RestoreChoices& choices, Resto
     return 0;
   }
 
-  // Asked before the password: with no device to mount on, the password would be asked for
-  // nothing.
+  // Checked before the password: with no device to mount on, it would be asked for nothing.
   if (freeDevices.empty()) {
     status.ShowResult = false;
     ui.ShowMessage("Maximum of 10 virtual drives can be allocated at any one time");
@@ -216,6 +216,8 @@ int RunRestore(const RestoreSource& source, const RestoreChoices& choices, Resto
     image.Password = password;
   }
   const MountValues values = MakeMountValues(*set, image, *found->Partition);
+  // A failed mount ends the run as failed: nothing was restored, and the letter was never ours
+  // to unmount (it may be another virtual drive's).
   MountFailure failure;
   if (steps.Drives.Mount(values, freeDevices.front(), letter, failure) != 0) {
     status.ShowResult = false;

@@ -113,7 +113,8 @@ TEST_F(RunRestoreTest, FollowsTheDecisionTable) {
          static const ImagePartition elsewhere;
          c.Selected = &elsewhere;
        },
-       {"message The chosen partition is not in the complete files of the backup '<image>'"}, 0,
+       {"message The chosen partition was not found among the complete image files of '<image>'"},
+       0,
        kNotMounted, std::nullopt},
       {"every device number in use: no password asked, nothing mounted",
        [](RunCase& c) { c.Answers.FreeDevices = {}; },
@@ -269,7 +270,8 @@ TEST_F(RunRestoreTest, FollowsTheDecisionTable) {
     const int result = RunRestore({run.ChosenPath, sets, run.Selected}, run.Choices, status, steps);
 
     std::vector<std::string> expected;
-    for (const std::string& line : row.Log) expected.push_back(WithImagePath(line, CataloguePath()));
+    for (const std::string& line : row.Log)
+      expected.push_back(WithImagePath(line, CataloguePath()));
     EXPECT_EQ(machine.Log(), expected);
     EXPECT_EQ(result, row.Result);
     EXPECT_EQ(status, row.Status);
