@@ -160,7 +160,9 @@ DriverFile PrepareDriver() {
   const DriverResource resource = LoadDriverResource(DriverResourceId());
   ExtractedDriverFile file(driver.Path, resource.Bytes, resource.Size);
   driver.Written = file.Valid();
-  InstallDriverService(kServiceName, kServiceDisplayName, driver.Path, kServiceDescription);
+  // A file this run could not write is not the kernel's to load: whoever holds it may have
+  // put anything there.
+  if (driver.Written) InstallDriverService(kServiceName, kServiceDisplayName, driver.Path, kServiceDescription);
   return driver;
 }
 

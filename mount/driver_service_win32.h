@@ -54,7 +54,8 @@ struct DriverFile {
   bool Written = false;  // this run wrote it: it is deleted at exit
 };
 // Installed copy, else rescue-media copy, else the resource written next to the program; then
-// the service. Under WOW64 the caller switches file-system redirection off around it.
+// the service, unless the file could not be written. Under WOW64 the caller switches
+// file-system redirection off around it.
 DriverFile PrepareDriver();
 // At exit: deletes the driver file if this run wrote it; the service stays registered.
 void RemoveWrittenDriver(const DriverFile& driver);
