@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-namespace {
-
 void RemoveTree(const std::string& folder) {
   WIN32_FIND_DATAA entry;
   const HANDLE find = FindFirstFileA((folder + "*").c_str(), &entry);
@@ -20,8 +18,6 @@ void RemoveTree(const std::string& folder) {
   }
   RemoveDirectoryA(folder.c_str());
 }
-
-}  // namespace
 
 TestFolder::TestFolder(const std::string& name) {
   char temp[MAX_PATH];

@@ -18,6 +18,9 @@ class TestFolder {
   std::string path_;
 };
 
+// folder ends in a backslash.
+void RemoveTree(const std::string& folder);
+
 void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 // Empty when the file does not open.
 std::vector<uint8_t> ReadBytes(const std::string& path);
