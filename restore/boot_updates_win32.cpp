@@ -7,6 +7,8 @@
 
 namespace {
 
+constexpr LONGLONG kMaxBootConfigurationSize = 64ll << 20;
+
 struct Handle {
   HANDLE Value = INVALID_HANDLE_VALUE;
   Handle(HANDLE value) : Value(value) {}
@@ -112,8 +114,10 @@ int UpdateBootConfiguration(const std::string& destinationRoot, const BootConfig
   Handle file(OpenFileForUpdate(destinationRoot + "Boot\\BCD"));
   if (!file.Valid()) return 0;
   LARGE_INTEGER size{};
-  // The store is a registry hive of a few hundred KiB; anything near 4 GiB is not one.
-  if (!GetFileSizeEx(file.Value, &size) || size.QuadPart <= 0 || size.QuadPart > 0x7FFFFFFF) return 0;
+  // The store is a registry hive of well under a MiB; a file far larger (sparse, perhaps) is
+  // not one and is not read into memory.
+  if (!GetFileSizeEx(file.Value, &size) || size.QuadPart <= 0 || size.QuadPart > kMaxBootConfigurationSize)
+    return 0;
   std::vector<uint8_t> store(size_t(size.QuadPart));
   DWORD read = 0;
   if (!ReadFile(file.Value, store.data(), DWORD(store.size()), &read, nullptr) || read == 0) return 0;

@@ -29,7 +29,8 @@ BootSectorError UpdatePartitionBootSector(char sourceLetter, char destinationLet
 DestinationDisk UpdateDestinationDisk(char destinationLetter, uint32_t imageSignature, DiskRecordChoices choices);
 
 // destinationRoot ends in a backslash ("E:\"). The copied "Boot\BCD" below it with its device
-// references rewritten in place; 1 when it was read, whether or not anything matched.
+// references rewritten in place; 1 when it was read, whether or not anything matched. A store
+// over 64 MiB is not read.
 int UpdateBootConfiguration(const std::string& destinationRoot, const BootConfigurationRewrite& rewrite);
 
 // "Windows\bootstat.dat" below destinationRoot: the flag that the system was shut down cleanly.

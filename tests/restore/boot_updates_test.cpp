@@ -59,6 +59,14 @@ TEST(UpdateBootConfiguration, RewritesMatchingReferencesInPlace) {
 
   WriteBytes(store, {});
   EXPECT_EQ(UpdateBootConfiguration(root.Path(), rewrite), 0) << "an empty store";
+  // Sparse, so its size says nothing of what it holds: not read into memory.
+  const HANDLE huge = CreateFileA(store.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(huge, INVALID_HANDLE_VALUE);
+  LARGE_INTEGER end;
+  end.QuadPart = (64ll << 20) + 1;
+  ASSERT_TRUE(SetFilePointerEx(huge, end, nullptr, FILE_BEGIN) && SetEndOfFile(huge));
+  CloseHandle(huge);
+  EXPECT_EQ(UpdateBootConfiguration(root.Path(), rewrite), 0) << "a store over 64 MiB";
   DeleteFileA(store.c_str());
   EXPECT_EQ(UpdateBootConfiguration(root.Path(), rewrite), 0) << "no store";
   EXPECT_FALSE(PathExists(store));
@@ -71,6 +79,8 @@ TEST(BootSectors, ALetterWithoutAVolumeChangesNothing) {
     if (!(GetLogicalDrives() & (1u << (letter - 'A')))) unmapped = letter;
   ASSERT_NE(unmapped, 0);
   EXPECT_EQ(UpdatePartitionBootSector(unmapped, 'C'), BootSectorError::SourceNotNtfs);
+  // Wine's C: drive calls itself NTFS.
+  EXPECT_EQ(UpdatePartitionBootSector('C', unmapped), BootSectorError::DestinationNotNtfs);
   const DestinationDisk disk = UpdateDestinationDisk(unmapped, 0x11223344, {true, true});
   EXPECT_EQ(disk.PartitionOffset, 0u);
   EXPECT_FALSE(disk.Record.has_value());
