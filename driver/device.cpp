@@ -17,7 +17,7 @@ void StopWorker(DeviceExtension* extension) {
 NTSTATUS CreateDevice(PDRIVER_OBJECT driver, ULONG number) {
   WCHAR nameBuffer[64];
   NTSTATUS status = RtlStringCchPrintfW(nameBuffer, ARRAYSIZE(nameBuffer),
-                                        L"\\Device\\Vaultdisk\\Vaultdisk%u", number);
+                                        VAULTDISK_DEVICE_DIRECTORY L"\\Vaultdisk%u", number);
   if (!NT_SUCCESS(status)) return status;
   UNICODE_STRING name;
   RtlInitUnicodeString(&name, nameBuffer);

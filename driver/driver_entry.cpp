@@ -51,7 +51,7 @@ NTSTATUS ReadParameters(PUNICODE_STRING registryPath, Parameters* parameters) {
 
 NTSTATUS CreateDirectory() {
   UNICODE_STRING name;
-  RtlInitUnicodeString(&name, L"\\Device\\Vaultdisk");
+  RtlInitUnicodeString(&name, VAULTDISK_DEVICE_DIRECTORY);
   OBJECT_ATTRIBUTES attributes;
   InitializeObjectAttributes(&attributes, &name, OBJ_OPENIF | OBJ_PERMANENT | OBJ_KERNEL_HANDLE,
                              nullptr, nullptr);

@@ -1,16 +1,40 @@
 #include "mount.h"
 
 #include "client_security.h"
+#include "device.h"
 #include "device_extension.h"
 #include "mount_record.h"
 #include "mounted_image.h"
 
 namespace {
 
+// Whether the opened object is named in the device directory, or has no name to read. Windows
+// and Wine both resolve drive letters and other links before naming an object, so "\??\Q:" and
+// "\\.\Q:" count too.
+bool IsNamedInDeviceDirectory(HANDLE handle) {
+  UNICODE_STRING prefix;
+  RtlInitUnicodeString(&prefix, VAULTDISK_DEVICE_DIRECTORY L"\\");
+  // Room for the longest name there is: no second query with a longer buffer.
+  const ULONG size = sizeof(OBJECT_NAME_INFORMATION) + UNICODE_STRING_MAX_BYTES + sizeof(WCHAR);
+  auto* info = static_cast<OBJECT_NAME_INFORMATION*>(AllocatePool(size));
+  if (!info) return true;
+  ULONG returned;
+  const bool named = NT_SUCCESS(ZwQueryObject(handle, ObjectNameInformation, info, size, &returned));
+  const bool inside = !named || RtlPrefixUnicodeString(&prefix, &info->Name, TRUE);
+  FreePool(info);
+  return inside;
+}
+
 // An image file on one of this driver's disks, named directly or through a file system mounted
 // on one, would have a worker read through its own queue (or two workers wait on each other):
 // the device and the unload would hang. What cannot be checked is refused as well.
+// The name comes first, for Wine: there, opening a device of this same winedevice process
+// returns before the create request reaches the driver. A file object looked up before that is
+// built without its DeviceObject, so the check below would miss it, and if it is built while
+// the create request is dispatched it hides the real one: the close request then reaches the
+// driver with no device, and winedevice dies.
 bool IsOnOwnDevice(HANDLE handle, PDRIVER_OBJECT driver) {
+  if (IsNamedInDeviceDirectory(handle)) return true;
   PVOID object;
   // mingw declares IoFileObjectType one pointer level too deep, as it does PsThreadType.
   if (!NT_SUCCESS(ObReferenceObjectByHandle(handle, 0, (POBJECT_TYPE)IoFileObjectType, KernelMode,
@@ -49,7 +73,6 @@ NTSTATUS OpenImageFile(const MountFileEntry& entry, PDRIVER_OBJECT driver, HANDL
   }
   // The handle stays in its slot: a failed mount closes it with the others.
   if (IsOnOwnDevice(*handle, driver)) return STATUS_INVALID_PARAMETER;
-  DbgPrint("\n1 - %i", int(entry.Slot));
 
   FILE_ALIGNMENT_INFORMATION alignmentInfo;
   status = ZwQueryInformationFile(*handle, &io, &alignmentInfo, sizeof alignmentInfo,

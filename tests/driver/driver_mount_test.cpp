@@ -152,6 +152,23 @@ TEST_F(MountTest, ImageFileOnAMountedDriveOfTheDriverIsRefused) {
   EXPECT_EQ(0, memcmp(sector, image_->Volume.data(), sizeof sector));
 }
 
+// Only the driver's own devices are refused: a file whose folders merely carry the device names
+// is an image file like any other.
+TEST_F(MountTest, ImageFileInFoldersNamedLikeTheDevicesMounts) {
+  const std::string folders[] = {image_->Folder + "\\Device", image_->Folder + "\\Device\\Vaultdisk",
+                                 image_->Folder + "\\Device\\Vaultdisk\\Vaultdisk0"};
+  for (const std::string& folder : folders) CreateDirectoryA(folder.c_str(), nullptr);
+  const std::string copy = folders[2] + "\\first.qvimg";
+  ASSERT_TRUE(CopyFileA(image_->Files.front().c_str(), copy.c_str(), FALSE));
+  EXPECT_EQ(drive_.Mount(WithFirstPath(image_->Record, "\\??\\" + copy)), DWORD(ERROR_SUCCESS));
+  uint8_t sector[512];
+  EXPECT_EQ(drive_.ReadAt(0, sector, sizeof sector), DWORD(ERROR_SUCCESS));
+  EXPECT_EQ(0, memcmp(sector, image_->Volume.data(), sizeof sector));
+  EXPECT_EQ(drive_.Unmount(), DWORD(ERROR_SUCCESS));
+  DeleteFileA(copy.c_str());
+  for (auto folder = std::rbegin(folders); folder != std::rend(folders); ++folder) RemoveDirectoryA(folder->c_str());
+}
+
 // A block whose stored bytes run past the end of a cut file is not served short: every 4 KiB
 // read gives the partition's bytes or fails.
 TEST(DamagedImage, BlocksBeyondACutFileFail) {
