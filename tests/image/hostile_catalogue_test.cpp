@@ -132,6 +132,10 @@ TEST_F(HostileCatalogue, CountsAreBoundedByTheFormatAndReadAsTheyCome) {
 // A sparse file makes its size no bound: a count may claim a hole of zeros that would hold
 // billions of entries and cost nothing on disk.
 TEST_F(HostileCatalogue, CountsOverAHoleInASparseFileAllocateOnlyWhatTheFormatAllows) {
+#ifdef _WIN32
+  // Wine grows a file only as far as the disk's free space, so the hole is not free there.
+  GTEST_SKIP() << "a 64 GiB hole needs a host file system's sparse files";
+#endif
   std::vector<uint8_t> good = FileOf(*MarkedImage());
   std::vector<uint8_t> trailer(good.end() - 48, good.end());
   Put32(trailer, 0, 0);  // the catalogue starts the file
