@@ -63,15 +63,15 @@ BootSectorError UpdatePartitionBootSector(char sourceLetter, char destinationLet
   std::vector<uint8_t> sourceArea(kBootAreaSize), destinationArea(kBootAreaSize);
   {
     Handle source(OpenDevice(VolumePath(sourceLetter), GENERIC_READ));
-    if (!source.Valid()) return BootSectorError::SourceCannotOpen;
-    if (!ReadAll(source.Value, sourceArea.data(), kBootAreaSize)) return BootSectorError::SourceCannotRead;
+    if (!source.Valid()) return BootSectorError::SourceNotOpened;
+    if (!ReadAll(source.Value, sourceArea.data(), kBootAreaSize)) return BootSectorError::SourceNotRead;
   }
   Handle destination(OpenDevice(VolumePath(destinationLetter), GENERIC_READ | GENERIC_WRITE));
-  if (!destination.Valid()) return BootSectorError::DestinationCannotOpen;
-  if (!ReadAll(destination.Value, destinationArea.data(), kBootAreaSize)) return BootSectorError::DestinationCannotRead;
+  if (!destination.Valid()) return BootSectorError::DestinationNotOpened;
+  if (!ReadAll(destination.Value, destinationArea.data(), kBootAreaSize)) return BootSectorError::DestinationNotRead;
   MergeBootArea(sourceArea, destinationArea);
-  if (!Rewind(destination.Value)) return BootSectorError::DestinationCannotSeek;
-  if (!WriteAll(destination.Value, sourceArea.data(), kBootAreaSize)) return BootSectorError::DestinationCannotWrite;
+  if (!Rewind(destination.Value)) return BootSectorError::DestinationNotRewound;
+  if (!WriteAll(destination.Value, sourceArea.data(), kBootAreaSize)) return BootSectorError::DestinationNotWritten;
   return BootSectorError::None;
 }
 

@@ -5,21 +5,10 @@
 #include <string>
 
 #include "boot_records.h"
+#include "restore_steps.h"
 
-// Why the boot code could not be carried over.
-enum class BootSectorError : uint32_t {
-  None = 0,
-  SourceNotNtfs = 1,
-  DestinationNotNtfs = 2,
-  SourceCannotOpen = 3,
-  SourceCannotRead = 4,
-  DestinationCannotOpen = 5,
-  DestinationCannotRead = 6,
-  DestinationCannotSeek = 7,
-  DestinationCannotWrite = 8,
-};
 // The virtual drive's boot code around the destination's own parameter block, written onto the
-// destination volume. Both must be NTFS.
+// destination volume. Both must be NTFS. The error is the one the boot step reports.
 BootSectorError UpdatePartitionBootSector(char sourceLetter, char destinationLetter);
 
 // Finds the destination volume's disk and partition offset and, on a disk with a master boot

@@ -2,10 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 
-#include "codec.h"
 #include "mount_record.h"
 #include "test_images.h"
 #include "virtual_drive.h"
@@ -130,26 +128,6 @@ INSTANTIATE_TEST_SUITE_P(Images, ShapeTest, ::testing::ValuesIn(kShapes),
                            std::replace(name.begin(), name.end(), '-', '_');
                            return name;
                          });
-
-// Flips the last stored byte of block (the byte-token stream's end marker) in its file and
-// returns whether the stored bytes no longer decode.
-bool BreakStoredBlock(const TestImage& image, uint32_t block) {
-  BlockLocation location;
-  if (!LocateStoredBlock(image, block, &location) || location.StoredLength == 0) return false;
-  std::vector<uint8_t> stored(location.StoredLength);
-  FILE* file = fopen(image.Files[location.Slot].c_str(), "r+b");
-  if (!file) return false;
-  bool written = _fseeki64(file, int64_t(location.FileOffset), SEEK_SET) == 0 &&
-                 fread(stored.data(), 1, stored.size(), file) == stored.size();
-  stored.back() ^= 0xFF;
-  written = written && _fseeki64(file, int64_t(location.FileOffset), SEEK_SET) == 0 &&
-            fwrite(stored.data(), 1, stored.size(), file) == stored.size();
-  written = fclose(file) == 0 && written;
-  std::vector<uint8_t> decoded(image.Volume.size());
-  uint32_t capacity = uint32_t(decoded.size());
-  return written && DecompressBlock(location.Method, stored.data(), uint32_t(stored.size()), decoded.data(),
-                                    &capacity) != kDecodeOk;
-}
 
 TEST(DamagedImage, UndecodableBlockFailsItsReadsOnly) {
   constexpr ImageShape kShape = {"damaged-block", 6, 2, BlockMethod::ByteTokens, 0, 0, 0, 65536};

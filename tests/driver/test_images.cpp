@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "codec.h"
 #include "partition_list.h"
 #include "mount_record.h"
 #include "mount_record_build.h"
@@ -12,8 +13,6 @@
 #include "password.h"
 
 namespace {
-
-constexpr char kPassword[] = "Correct horse battery staple, 1234";
 
 std::string TestFolder(const char* name) {
   char temp[MAX_PATH];
@@ -57,6 +56,24 @@ bool LocateStoredBlock(const TestImage& image, uint32_t block, BlockLocation* lo
          LocateBlock(&reader, block, location) == kReadOk;
 }
 
+bool BreakStoredBlock(const TestImage& image, uint32_t block) {
+  BlockLocation location;
+  if (!LocateStoredBlock(image, block, &location) || location.StoredLength == 0) return false;
+  std::vector<uint8_t> stored(location.StoredLength);
+  FILE* file = fopen(image.Files[location.Slot].c_str(), "r+b");
+  if (!file) return false;
+  bool written = _fseeki64(file, int64_t(location.FileOffset), SEEK_SET) == 0 &&
+                 fread(stored.data(), 1, stored.size(), file) == stored.size();
+  stored.back() ^= 0xFF;
+  written = written && _fseeki64(file, int64_t(location.FileOffset), SEEK_SET) == 0 &&
+            fwrite(stored.data(), 1, stored.size(), file) == stored.size();
+  written = fclose(file) == 0 && written;
+  std::vector<uint8_t> decoded(image.Volume.size());
+  uint32_t capacity = uint32_t(decoded.size());
+  return written && DecompressBlock(location.Method, stored.data(), uint32_t(stored.size()), decoded.data(),
+                                    &capacity) != kDecodeOk;
+}
+
 std::vector<uint8_t> MakeVolumeBytes(uint64_t size, uint32_t blockSize, uint32_t seed) {
   std::vector<uint8_t> volume(size);
   uint32_t state = seed | 1;
@@ -95,7 +112,7 @@ TestImage MakeTestImage(const ImageShape& shape) {
   options.CompressionLevel = shape.Compression;
   options.Method = shape.Method;
   if (shape.CipherType) {
-    options.Password = kPassword;
+    options.Password = kTestImagePassword;
     options.CipherType = shape.CipherType;
   }
   options.SplitSize = shape.SplitSize;
@@ -123,11 +140,11 @@ TestImage MakeTestImage(const ImageShape& shape) {
     if (set.Id != row.Image->Id) continue;
     MountValues values = MakeMountValues(set, *row.Image, *row.Partition);
     if (shape.CipherType) {
-      if (!PasswordMatches(values.PasswordDigest, kPassword)) {
+      if (!PasswordMatches(values.PasswordDigest, kTestImagePassword)) {
         image.Error = "the password does not match the image's digest";
         return image;
       }
-      values.Key = MakeKeyField(values.PasswordFlag, row.Image->CipherType, kPassword);
+      values.Key = MakeKeyField(values.PasswordFlag, row.Image->CipherType, kTestImagePassword);
     }
     std::string error;
     auto record = BuildMountRecord(values, &error);

@@ -27,6 +27,9 @@ struct TestImage {
   std::string Error;               // empty when all of the above worked
 };
 
+// The password of the shapes with a cipher.
+inline constexpr char kTestImagePassword[] = "Correct horse battery staple, 1234";
+
 TestImage MakeTestImage(const ImageShape& shape);
 
 // Deletes the image's files and folder.
@@ -38,3 +41,6 @@ std::vector<uint8_t> MakeVolumeBytes(uint64_t size, uint32_t blockSize, uint32_t
 // Where the image keeps block's stored bytes, found through the read path's own index lookup.
 // False when the block cannot be located.
 bool LocateStoredBlock(const TestImage& image, uint32_t block, BlockLocation* location);
+// Flips the last stored byte of block (the byte-token stream's end marker) in its file and
+// returns whether the stored bytes no longer decode.
+bool BreakStoredBlock(const TestImage& image, uint32_t block);

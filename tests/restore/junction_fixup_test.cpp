@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
 #include "junction_fixup_win32.h"
 #include "wine_files.h"
 
@@ -33,13 +31,7 @@ TEST(FixJunctionPoints, PlainFoldersLeaveTheDestinationAlone) {
 
 // The build's walk tree: source\plain\deeper, and source\plain\link, a link to a folder
 // outside the source that holds a further link.
-std::string WalkTree() {
-  const char* tree = getenv("HARVESTA_WALK_TREE");
-  std::string path = tree ? tree : "";
-  for (char& c : path)
-    if (c == '/') c = '\\';
-  return path;
-}
+std::string WalkTree() { return PathFromEnvironment("HARVESTA_WALK_TREE"); }
 
 TEST(FixJunctionPoints, MakesTheTwinOfALinkAndDoesNotWalkIntoIt) {
   const std::string source = WalkTree() + "\\source\\";

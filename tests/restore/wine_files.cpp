@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <cstdlib>
+
 void RemoveTree(const std::string& folder) {
   WIN32_FIND_DATAA entry;
   const HANDLE find = FindFirstFileA((folder + "*").c_str(), &entry);
@@ -50,6 +52,14 @@ std::vector<uint8_t> ReadBytes(const std::string& path) {
 }
 
 bool PathExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::string PathFromEnvironment(const char* name) {
+  const char* value = getenv(name);
+  std::string path = value ? value : "";
+  for (char& c : path)
+    if (c == '/') c = '\\';
+  return path;
+}
 
 std::string ThisProgramPath() {
   char path[MAX_PATH] = "";

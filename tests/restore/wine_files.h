@@ -25,5 +25,8 @@ void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 // Empty when the file does not open.
 std::vector<uint8_t> ReadBytes(const std::string& path);
 bool PathExists(const std::string& path);
+// The path an environment variable holds (a build path such as "Z:/work/x"), with backslashes;
+// empty when it is not set.
+std::string PathFromEnvironment(const char* name);
 // The running test program's full path.
 std::string ThisProgramPath();
