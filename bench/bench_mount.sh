@@ -11,14 +11,15 @@
 #   harvesta mount of that volume's image, stored, compressed (byte tokens) and AES-256
 #   compressed, each with block checks (default) and with --no-check. Anchors: ntfs-3g -o ro on
 #   the plain volume, and on the volume as an EWF image (ewfacquire -c fast) under ewfmount. The
-#   copy goes to tmpfs, so what is measured is the source side.
+#   copy goes to tmpfs, so what is measured is the source side. Beside the wall times, the CPU
+#   time each copy cost (rsync and the processes of its mount stack).
 #
 # cold: `sync; echo 3 > /proc/sys/vm/drop_caches` before every run, so every side reads its
 #   bytes from the disk its files live on; warm: the file under the mount (plain volume, EWF or
 #   harvesta image) read once beforehand, so every side reads it from the page cache. Every run
 #   starts from a fresh mount stack. Runs are interleaved: each round runs every case once, its
 #   order rotated by round so that no case always follows the same one; medians of ROUNDS
-#   (default 5). Needs root, /dev/fuse, ntfs-3g, ewf-tools, rsync, bc.
+#   (default 5). Needs root, /dev/fuse, ntfs-3g, ewf-tools, rsync, bc, procps.
 set -euo pipefail
 harvesta=$(realpath "$1")
 rounds=${2:-5}
@@ -46,7 +47,7 @@ drop_caches() { sync; echo 3 > /proc/sys/vm/drop_caches; }
 # prepare cold|warm FILE: the state the next run starts from.
 prepare() { if [ "$1" = cold ]; then drop_caches; else cat "$2" > /dev/null; fi; }
 
-declare -A runs
+declare -A runs cpu
 record() { runs[$1]+="$2 "; }
 # run_round MODE CASE...: each case (a function taking its name and MODE) once, the list
 # rotated by the round number.
@@ -92,11 +93,29 @@ seq_nocheck_harvesta() { raw_harvesta "sequential 1 MiB, --no-check" "$1" sequen
 random_plain() { raw_plain "4 KiB random x 3000" "$1" random_reads; }
 random_harvesta() { raw_harvesta "4 KiB random x 3000" "$1" random_reads; }
 
-copy_tree() { rsync -a "$1/" "$copy/tree/"; }
+# stack_cpu: CPU seconds used so far by the processes of the mount stack (all that name $work:
+# ntfs-3g, the harvesta daemon, ewfmount).
+stack_cpu() {
+  local pid ticks=0
+  for pid in $(pgrep -f -- "$work"); do
+    [ -r "/proc/$pid/stat" ] && ticks=$((ticks + $(awk '{ print $14 + $15 }' "/proc/$pid/stat")))
+  done
+  echo "$ticks / $(getconf CLK_TCK)" | bc -l
+}
+# copy_tree SOURCE KEY: rsync of the tree, its wall time and the CPU time it cost (rsync's own and
+# the mount stack's). On a loaded machine the CPU time is the steadier of the two.
+copy_tree() {
+  local start end rsync_cpu
+  start=$(date +%s.%N)
+  rsync_cpu=$({ TIMEFORMAT='%U + %S'; time rsync -a "$1/" "$copy/tree/" >/dev/null 2>&1; } 2>&1)
+  end=$(date +%s.%N)
+  record "$2" "$(echo "$end - $start" | bc)"
+  cpu[$2]+="$(echo "$rsync_cpu + $(stack_cpu)" | bc -l) "
+}
 # tree_volume MODE LABEL FILE: the anchors' file system, ntfs-3g on FILE.
 tree_volume() {
   ntfs-3g -o ro "$3" "$work/vol"
-  record "tree, $1|$2" "$(seconds copy_tree "$work/vol")"
+  copy_tree "$work/vol" "tree, $1|$2"
   umount "$work/vol"
   rm -rf "$copy/tree"
 }
@@ -113,7 +132,7 @@ tree_harvesta() {
   shift 3
   prepare "$mode" "$work/$image.qvimg"
   "$harvesta" mount "$work/$image.qvimg" --partition 1 "$work/mnt" "$@" >/dev/null
-  record "tree, $mode|$label" "$(seconds copy_tree "$work/mnt")"
+  copy_tree "$work/mnt" "tree, $mode|$label"
   "$harvesta" unmount "$work/mnt"
   rm -rf "$copy/tree"
 }
@@ -178,3 +197,10 @@ for key in "${!runs[@]}"; do echo "$key"; done | sort | while IFS='|' read -r na
   done
   echo "$line"
 done
+if [ "$sections" != raw ]; then
+  echo "CPU seconds of the tree copies (rsync and the mount stack's processes), medians:"
+  for key in "${!cpu[@]}"; do echo "$key"; done | sort | while IFS='|' read -r name side; do
+    # shellcheck disable=SC2086
+    printf '%-32s %-30s %7.3f s\n' "$name" "$side" "$(median ${cpu[$name|$side]})"
+  done
+fi
