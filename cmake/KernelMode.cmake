@@ -1,5 +1,6 @@
-# Flags for code that runs in the Windows kernel: the driver and the freestanding core
-# compiled for it. No C or C++ runtime, no exceptions, no RTTI, no stack probes.
+# Flags for code that runs in the Windows kernel: the driver and the freestanding core and record
+# parser compiled for it. Freestanding, plus no static initialisation guards, no atexit and no
+# stack probes or canaries (the kernel provides none of them).
 set(HARVESTA_DDK_INCLUDE ${CMAKE_FIND_ROOT_PATH}/include/ddk)
 
 function(harvesta_kernel_mode target)
@@ -7,9 +8,10 @@ function(harvesta_kernel_mode target)
   target_compile_definitions(${target} PRIVATE
     _KERNEL_MODE=1 NTDDI_VERSION=0x06010000 _WIN32_WINNT=0x0601 HARVESTA_KERNEL=1
     __INTRINSIC_DEFINED_InterlockedBitTestAndSet __INTRINSIC_DEFINED_InterlockedBitTestAndReset)
+  harvesta_freestanding(${target})
   target_compile_options(${target} PRIVATE
-    $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti -fno-threadsafe-statics -fno-use-cxa-atexit>
-    -fno-stack-protector -mno-stack-arg-probe -Wno-array-bounds)
+    $<$<COMPILE_LANGUAGE:CXX>:-fno-threadsafe-statics -fno-use-cxa-atexit>
+    -fno-stack-protector -mno-stack-arg-probe)
   if(NOT CMAKE_SIZEOF_VOID_P EQUAL 8)
     # x64 keeps .pdata/.xdata (the kernel unwinds through them); x86 has no use for .eh_frame.
     target_compile_options(${target} PRIVATE -fno-asynchronous-unwind-tables)
