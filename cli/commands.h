@@ -1,5 +1,6 @@
 // Each subcommand of the harvesta command registers itself on the application. A command
-// that fails throws CommandError; main prints its one line on stderr and exits with 1.
+// that fails throws CommandError; main prints its one line on stderr and exits with 1, as it
+// does for any other exception and for a text the image reader throws.
 #pragma once
 #include <CLI/CLI.hpp>
 #include <stdexcept>

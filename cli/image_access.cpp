@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <iterator>
 #include <fstream>
 #include <iostream>
@@ -65,19 +66,6 @@ std::string PromptWithoutEcho(const std::string& prompt) {
   return line;
 }
 
-std::string PasswordText(const CImageFile& image, const PasswordOptions& options) {
-  if (!options.PasswordFile.empty()) {
-    std::ifstream file(options.PasswordFile, std::ios::binary);
-    if (!file) throw CommandError("cannot read the password file " + options.PasswordFile);
-    std::string line;
-    std::getline(file, line);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    return line;
-  }
-  if (const char* fromEnvironment = std::getenv("HARVESTA_PASSWORD")) return fromEnvironment;
-  return PromptWithoutEcho("Password for " + image.FilePath + ": ");
-}
-
 }  // namespace
 
 FolderListing LoadListing(const std::string& imagePath) {
@@ -98,31 +86,49 @@ const PartitionRow& ChoosePartition(const FolderListing& listing, int number) {
 }
 
 const ImageSet& SetOf(const FolderListing& listing, const CImageFile& image) {
-  for (const ImageSet& set : listing.Sets)
-    if (set.Id == image.Id) return set;
-  throw CommandError("the image's backup set is not loaded");
+  const ImageSet* set = FindSet(listing.Sets, image.Id);
+  if (!set) throw CommandError("the image's backup set is not loaded");
+  return *set;
 }
 
-const std::string& PasswordKeeper::For(const CImageFile& image) {
-  static const std::string kNone;
-  if (!image.PasswordFlag) return kNone;
-  auto known = accepted_.find(&image);
-  if (known != accepted_.end()) return known->second;
-  std::optional<std::string> entry = Utf8ToWindows1252(PasswordText(image, options_));
-  if (!entry)
+std::string PasswordSource::Text(const CImageFile& image) const {
+  if (!options_.PasswordFile.empty()) {
+    std::ifstream file(options_.PasswordFile, std::ios::binary);
+    if (!file) throw CommandError("cannot read the password file " + options_.PasswordFile);
+    std::string line;
+    std::getline(file, line);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return line;
+  }
+  if (const char* fromEnvironment = std::getenv("HARVESTA_PASSWORD")) return fromEnvironment;
+  return PromptWithoutEcho("Password for " + image.FilePath + ": ");
+}
+
+void UnlockImage(const PartitionRow& row, const PasswordSource& passwords) {
+  // The list's link to the image it owns: the one the password is stored on.
+  CImageFile* image = row.Partition->Image;
+  if (!image || image != row.Image) throw CommandError("the partition's image is not loaded");
+  if (!image->PasswordFlag || !image->Password.empty()) return;
+  std::string text = passwords.Text(*image);
+  const PasswordEntry entry = AcceptPassword(*image, text);
+  WipeText(text);
+  if (entry == PasswordEntry::NotWindows1252)
     throw CommandError("the password holds characters the image's code page (Windows-1252) cannot hold");
-  if (!PasswordMatches(image.PasswordDigest, *entry))
-    throw CommandError("wrong password for " + image.FilePath);
-  return accepted_[&image] = *entry;
+  if (entry == PasswordEntry::Wrong) throw CommandError("wrong password for " + image->FilePath);
+}
+
+std::vector<uint8_t> MountRecordFor(const FolderListing& listing, const PartitionRow& row) {
+  const CImageFile& image = *row.Image;
+  MountValues values = MakeMountValues(SetOf(listing, image), image, *row.Partition);
+  std::string error;
+  std::optional<std::vector<uint8_t>> record = BuildMountRecord(values, &error);
+  explicit_bzero(values.Key.Key.data(), values.Key.Key.size());  // the record holds the key now
+  if (!record) throw CommandError(error);
+  return std::move(*record);
 }
 
 std::vector<uint8_t> MountRecordFor(const FolderListing& listing, const PartitionRow& row,
-                                    PasswordKeeper& passwords) {
-  const CImageFile& image = *row.Image;
-  MountValues values = MakeMountValues(SetOf(listing, image), image, *row.Partition);
-  values.Key = MakeKeyField(image.PasswordFlag, image.CipherType, passwords.For(image));
-  std::string error;
-  std::optional<std::vector<uint8_t>> record = BuildMountRecord(values, &error);
-  if (!record) throw CommandError(error);
-  return *record;
+                                    const PasswordSource& passwords) {
+  UnlockImage(row, passwords);
+  return MountRecordFor(listing, row);
 }

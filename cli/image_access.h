@@ -2,7 +2,6 @@
 // --partition number names, the password, and the mount record built from them.
 #pragma once
 #include <cstdint>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -18,19 +17,26 @@ FolderListing LoadListing(const std::string& imagePath);
 const PartitionRow& ChoosePartition(const FolderListing& listing, int number);
 const ImageSet& SetOf(const FolderListing& listing, const CImageFile& image);
 
-// Passwords of protected images as Windows-1252 bytes, each checked against its image's
-// digest before use and asked for once per image.
-class PasswordKeeper {
+// Where a protected image's password comes from: the password file's first line, else
+// HARVESTA_PASSWORD, else a prompt on the terminal.
+class PasswordSource {
  public:
-  explicit PasswordKeeper(PasswordOptions options) : options_(std::move(options)) {}
-  // Empty for an image without password. Throws CommandError when the password is wrong.
-  const std::string& For(const CImageFile& image);
+  explicit PasswordSource(PasswordOptions options) : options_(std::move(options)) {}
+  // As given (UTF-8); the caller wipes it. Throws CommandError when there is none to be had.
+  std::string Text(const CImageFile& image) const;
 
  private:
   PasswordOptions options_;
-  std::map<const CImageFile*, std::string> accepted_;
 };
+using PasswordKeeper = PasswordSource;  // the name mount and export still use
 
-// The mount record of a row, with the key field from its image's password.
+// Puts the accepted password on the row's image, where the mount record takes it from; asks
+// once per image, and not at all for an image without password. Throws CommandError when the
+// password is wrong.
+void UnlockImage(const PartitionRow& row, const PasswordSource& passwords);
+
+// The mount record of a row, from its image alone: unlock the image first.
+std::vector<uint8_t> MountRecordFor(const FolderListing& listing, const PartitionRow& row);
+// Unlocks the row's image, then builds its record.
 std::vector<uint8_t> MountRecordFor(const FolderListing& listing, const PartitionRow& row,
-                                    PasswordKeeper& passwords);
+                                    const PasswordSource& passwords);

@@ -19,6 +19,9 @@ int main(int argc, char** argv) {
   } catch (const std::exception& e) {
     std::cerr << e.what() << '\n';
     return 1;
+  } catch (const char* message) {  // the image reader's and archive's texts
+    std::cerr << message << '\n';
+    return 1;
   }
   return 0;
 }

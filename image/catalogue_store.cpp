@@ -2,6 +2,8 @@
 
 #include <stdexcept>
 
+#include "md5.h"
+
 namespace {
 class ByteWriter {
  public:
@@ -112,11 +114,10 @@ void StoreDisk(ByteWriter& out, const ImageDisk& disk, const std::vector<BlockEn
   for (size_t i = 0; i < disk.Partitions.size(); ++i)
     StorePartition(out, *disk.Partitions[i], indexes[i], version, form);
 }
-}  // namespace
 
-std::vector<uint8_t> StoreCatalogue(const CImageFile& image,
-                                    const std::vector<std::vector<BlockEntry>>& indexes,
-                                    CatalogueForm form) {
+// version stands for image.Version wherever the catalogue says which version it is.
+std::vector<uint8_t> Store(const CImageFile& image, const std::vector<std::vector<BlockEntry>>& indexes,
+                           CatalogueForm form, uint16_t version) {
   size_t partitionCount = 0;
   for (const auto& disk : image.Disks) partitionCount += disk->Partitions.size();
   if (image.CatalogueFlag && indexes.size() != partitionCount)
@@ -156,12 +157,25 @@ std::vector<uint8_t> StoreCatalogue(const CImageFile& image,
     out.Put<int32_t>(static_cast<int32_t>(image.Disks.size()));
     size_t first = 0;
     for (const auto& disk : image.Disks) {
-      StoreDisk(out, *disk, indexes.data() + first, image.Version, form);
+      StoreDisk(out, *disk, indexes.data() + first, version, form);
       first += disk->Partitions.size();
     }
   }
   out.Put<uint64_t>(image.CatalogueOffset);
   out.PutBytes(kImageMagic, sizeof kImageMagic);
-  out.Put<uint16_t>(image.Version);
+  out.Put<uint16_t>(version);
   return std::move(out.Bytes);
+}
+}  // namespace
+
+std::vector<uint8_t> StoreCatalogue(const CImageFile& image,
+                                    const std::vector<std::vector<BlockEntry>>& indexes,
+                                    CatalogueForm form) {
+  return Store(image, indexes, form, image.Version);
+}
+
+Digest CatalogueDigest(const CImageFile& image, const std::vector<std::vector<BlockEntry>>& indexes,
+                       uint16_t version) {
+  const std::vector<uint8_t> form = Store(image, indexes, CatalogueForm::Digest, version);
+  return Md5(form.data(), form.size());
 }

@@ -1,5 +1,5 @@
-// Serialization of a catalogue in the storing direction, for the image writer: the file form,
-// and the form the catalogue digest is computed over.
+// Serialization of a catalogue in the storing direction: the file form the image writer stores,
+// and the catalogue digest the writer stores and verify recomputes.
 #pragma once
 #include <cstdint>
 #include <vector>
@@ -23,3 +23,8 @@ enum class CatalogueForm {
 std::vector<uint8_t> StoreCatalogue(const CImageFile& image,
                                     const std::vector<std::vector<BlockEntry>>& indexes,
                                     CatalogueForm form);
+
+// MD5 of the digest form of image's catalogue as a file of version would hold it: a file's own
+// version, or 3 for a version-4 file that carries its version-3 digest.
+Digest CatalogueDigest(const CImageFile& image, const std::vector<std::vector<BlockEntry>>& indexes,
+                       uint16_t version);

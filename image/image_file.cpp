@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "file_io.h"
+#include "password.h"
 
 const char* const kInvalidFile = "Invalid File";
 const char* const kMoreRecentVersion = "File is from a more recent version of Quillon";
@@ -58,6 +59,8 @@ void ReadBlockTable(CStdArchive& archive, CPartitionBlocks& blocks) {
   archive.Seek(static_cast<int64_t>(blocks.IndexSize(archive.Version())), CStdArchive::kCurrent);
 }
 }  // namespace
+
+CImageFile::~CImageFile() { WipeText(Password); }
 
 void CImageFile::Serialize(CStdArchive& archive) {
   if (archive.FileSize() < kTrailerSize) throw kInvalidFile;

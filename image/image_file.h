@@ -33,7 +33,7 @@ extern const char* const kFileError;          // "File Error"
 class CImageFile {
  public:
   CImageFile() = default;
-  virtual ~CImageFile() = default;
+  virtual ~CImageFile();  // wipes Password
   CImageFile(const CImageFile&) = delete;
   CImageFile& operator=(const CImageFile&) = delete;
 

@@ -37,6 +37,12 @@ bool AddImageToSets(std::vector<ImageSet>& sets, std::unique_ptr<CImageFile> ima
   return true;
 }
 
+const ImageSet* FindSet(const std::vector<ImageSet>& sets, const ImageId& id) {
+  for (const ImageSet& set : sets)
+    if (set.Id == id) return &set;
+  return nullptr;
+}
+
 bool LocateFileNumber(const ImageSet& set, uint16_t number, CStdString& path) {
   const CImageFile* member = FindNumber(set.CatalogueFiles, number);
   if (!member) member = FindNumber(set.OtherFiles, number);

@@ -16,6 +16,9 @@ struct ImageSet {
 // Returns false, and drops the image, when its list already holds that file number.
 bool AddImageToSets(std::vector<ImageSet>& sets, std::unique_ptr<CImageFile> image);
 
+// The set with the identifier; null when sets hold none.
+const ImageSet* FindSet(const std::vector<ImageSet>& sets, const ImageId& id);
+
 // Catalogue files first, then the others. Returns false and leaves path unchanged when no
 // member has the number; otherwise sets path and returns whether the file opens for reading.
 bool LocateFileNumber(const ImageSet& set, uint16_t number, CStdString& path);

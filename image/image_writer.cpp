@@ -218,14 +218,7 @@ void SetWriter::FinishFile(bool withCatalogue) {
   std::vector<std::vector<BlockEntry>> none;
   const auto& indexes = withCatalogue ? indexes_ : none;
   std::vector<uint8_t> catalogue = StoreCatalogue(image_, indexes, CatalogueForm::File);
-  Digest digest = image_.Version >= 3 && !options_.Version3Digest
-                      ? Md5(catalogue.data(), catalogue.size())
-                      : [&] {
-                          if (options_.Version3Digest) image_.Version = 3;
-                          auto form = StoreCatalogue(image_, indexes, CatalogueForm::Digest);
-                          image_.Version = options_.Version;
-                          return Md5(form.data(), form.size());
-                        }();
+  const Digest digest = CatalogueDigest(image_, indexes, options_.Version3Digest ? 3 : image_.Version);
   WriteBytes(catalogue.data(), catalogue.size());
   WriteBytes(digest.data(), digest.size());
   std::FILE* finished = std::exchange(out_, nullptr);

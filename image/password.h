@@ -1,5 +1,5 @@
-// Password check against a catalogue's digest, and the key field and cipher type a mount
-// sends to the driver.
+// Password check against a catalogue's digest, the accepted password kept on its image, and the
+// key field and cipher type a mount sends to the driver.
 #pragma once
 #include <array>
 #include <cstdint>
@@ -11,6 +11,19 @@
 
 // MD5 of the entry's bytes equals the stored digest: exact, case and all.
 bool PasswordMatches(const Digest& storedDigest, const CStdString& entry);
+
+enum class PasswordEntry {
+  Accepted,        // now image.Password
+  NotWindows1252,  // holds a character the image's code page cannot hold
+  Wrong,
+};
+// The one way a typed password (UTF-8) becomes an image's password: converted to Windows-1252,
+// checked against the image's digest and, when it matches, kept as image.Password, from which
+// the key field is made. The converted text is wiped when it is not kept.
+PasswordEntry AcceptPassword(CImageFile& image, std::string_view utf8Entry);
+
+// Zeros the text's bytes where they lie (a compiler may not drop it), then empties it.
+void WipeText(std::string& text);
 
 struct KeyField {
   std::array<uint8_t, 32> Key{};

@@ -291,6 +291,22 @@ TEST_F(Cli, VerifyReportsABlockIndexRunningPastTheFile) {
   EXPECT_EQ(damaged, 1) << partitions;
 }
 
+// The accepted password is kept on the image, and the records of all its partitions are built
+// from it; a wrong one ends the verify before anything is checked.
+TEST_F(Cli, VerifyOfAnEncryptedImageChecksEveryPartitionWithItsPassword) {
+  ASSERT_EQ(Harvesta("make-image e.qvimg -p a.raw,raw=8192 -p b.raw --compression 1 --password 'caf\xC3\xA9'").Status, 0);
+  Write("right.txt", "caf\xC3\xA9\r\n");
+  Write("wrong.txt", "cafe\n");
+  Outcome verified = Harvesta("verify e.qvimg --password-file right.txt");
+  EXPECT_EQ(verified.Status, 0) << verified.Err;
+  EXPECT_NE(verified.Out.find("partition 1: 5 blocks, ok\npartition 2: 2 blocks, ok\n"), std::string::npos)
+      << verified.Out;
+  EXPECT_EQ(verified.Err, "");
+  Outcome wrong = Harvesta("verify e.qvimg --password-file wrong.txt");
+  EXPECT_EQ(wrong.Status, 1);
+  EXPECT_EQ(wrong.Err, "wrong password for e.qvimg\n");
+}
+
 // The output may be another name of a file the export reads: refused before anything is
 // written, and the backup stays as it was.
 TEST_F(Cli, ExportRefusesToWriteOverAFileOfTheBackup) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "image_fixtures.h"
+#include "md5.h"
 #include "partition_types.h"
 #include "password.h"
 #include "path_names.h"
@@ -130,6 +131,32 @@ TEST(Password, EmptyEntryMatchesOnlyTheDigestOfNothing) {
                   0xe9, 0x80, 0x09, 0x98, 0xec, 0xf8, 0x42, 0x7e};
   EXPECT_TRUE(PasswordMatches(empty, ""));
   EXPECT_FALSE(PasswordMatches(empty, " "));
+}
+
+// The typed text is UTF-8, the digest is of Windows-1252 bytes: only the converted, matching
+// entry becomes the image's password, and a refused one leaves the accepted one in place.
+TEST(Password, AcceptPasswordKeepsOnlyTheMatchingEntryInTheImagesCodePage) {
+  CImageFile image;
+  image.PasswordFlag = 1;
+  image.PasswordDigest = Md5("caf\xE9", 4);
+  struct Case {
+    const char* Typed;
+    PasswordEntry Result;
+    const char* Kept;
+  } cases[] = {
+      {"caf\xC3\xA9", PasswordEntry::Accepted, "caf\xE9"},
+      {"caf\xE9", PasswordEntry::NotWindows1252, "caf\xE9"},  // already Windows-1252: not UTF-8
+      {"CAF\xC3\x89", PasswordEntry::Wrong, "caf\xE9"},
+      {"caf\xD0\x96", PasswordEntry::NotWindows1252, "caf\xE9"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(AcceptPassword(image, c.Typed), c.Result) << c.Typed;
+    EXPECT_EQ(image.Password, c.Kept) << c.Typed;
+  }
+  CImageFile fresh;
+  fresh.PasswordDigest = image.PasswordDigest;
+  EXPECT_EQ(AcceptPassword(fresh, "cafe"), PasswordEntry::Wrong);
+  EXPECT_EQ(fresh.Password, "");
 }
 
 TEST(Windows1252, ConvertsWhatTheCodePageHoldsAndRefusesTheRest) {

@@ -1,32 +1,37 @@
-#include "block_index_file.h"
+#include "block_index.h"
 
 #include <cstring>
 #include <memory>
 
 #include "block_reader.h"
-#include "commands.h"
 #include "file_io.h"
 
-std::vector<BlockEntry> ReadBlockIndex(const CImageFile& image, const CPartitionBlocks& blocks) {
+std::optional<std::vector<BlockEntry>> ReadBlockIndex(const CImageFile& image,
+                                                      const CPartitionBlocks& blocks,
+                                                      std::string* error) {
+  auto fail = [&](std::string text) {
+    *error = std::move(text);
+    return std::nullopt;
+  };
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(OpenFileForReading(image.FilePath), std::fclose);
   const uint64_t count = blocks.BlockCount;
-  const uint64_t length = count * BlockEntrySize(image.Version);
+  const uint64_t length = blocks.IndexSize(image.Version);
   // The count comes from the file: what it allocates must first be shown to be there.
   const int64_t fileSize = file && SeekFile(file.get(), 0, SEEK_END) == 0 ? TellFile(file.get()) : -1;
-  if (fileSize < 0) throw CommandError("cannot read " + image.FilePath);
+  if (fileSize < 0) return fail("cannot read " + image.FilePath);
   if (blocks.IndexOffset > uint64_t(fileSize) || length > uint64_t(fileSize) - blocks.IndexOffset)
-    throw CommandError("the block index (" + std::to_string(count) + " entries) runs past the end of " +
-                       image.FilePath);
+    return fail("the block index (" + std::to_string(count) + " entries) runs past the end of " +
+                image.FilePath);
   std::vector<uint8_t> bytes(length);
   if (SeekFile(file.get(), int64_t(blocks.IndexOffset), SEEK_SET) != 0 ||
       std::fread(bytes.data(), 1, bytes.size(), file.get()) != bytes.size())
-    throw CommandError("cannot read the block index in " + image.FilePath);
+    return fail("cannot read the block index in " + image.FilePath);
 
   std::vector<BlockEntry> entries(count);
+  const bool oldLayout = image.Version <= 2;  // 12-byte entries, then the digests in order
   for (uint64_t i = 0; i < count; ++i) {
     BlockEntry& entry = entries[i];
-    const bool oldLayout = image.Version <= 2;  // 12-byte entries, then the digests in order
-    const uint8_t* at = bytes.data() + i * (oldLayout ? 12 : 30);
+    const uint8_t* at = bytes.data() + i * (oldLayout ? 12 : kBlockEntrySize);
     const IndexEntryFields fields = LoadIndexEntry(at, image.Version);
     entry.Offset = fields.FileOffset;
     entry.LengthAndMethod = fields.LengthAndMethod;
