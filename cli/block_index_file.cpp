@@ -10,7 +10,7 @@
 std::vector<BlockEntry> ReadBlockIndex(const CImageFile& image, const CPartitionBlocks& blocks) {
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(OpenFileForReading(image.FilePath), std::fclose);
   const uint64_t count = blocks.BlockCount;
-  std::vector<uint8_t> bytes(count * BlockEntrySize(image.Version));
+  std::vector<uint8_t> bytes(count * IndexBytesPerBlock(image.Version));
   if (!file || SeekFile(file.get(), int64_t(blocks.IndexOffset), SEEK_SET) != 0 ||
       std::fread(bytes.data(), 1, bytes.size(), file.get()) != bytes.size())
     throw CommandError("cannot read the block index in " + image.FilePath);

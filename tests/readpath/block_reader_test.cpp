@@ -20,13 +20,14 @@ struct Reader {
   Reader(MemoryImage& image, uint32_t cached = 4) {
     uint64_t size = BlockReaderWorkSize(&image.Layout, cached);
     Work.resize(size);
-    Ready = size != 0 && InitBlockReader(&State, &image.Layout, image.Source(), Work.data(),
-                                         Work.size(), cached);
+    Ready = size != 0 && InitBlockReader(&State, &image.Layout, image.Key, image.Source(),
+                                         Work.data(), Work.size(), cached);
   }
   ReadStatus Read(uint64_t offset, uint32_t length, std::vector<uint8_t>& out) {
     out.assign(length, 0xAB);
-    return ReadVirtualDisk(&State, offset, length, out.data());
+    return ReadVirtualDisk(&State, offset, length, out.data(), &Failure);
   }
+  ReadFailure Failure{};
 };
 
 std::vector<uint8_t> DiskWithZeroBlocks(uint64_t length) {
@@ -252,7 +253,7 @@ INSTANTIATE_TEST_SUITE_P(
         EntryDamage{"encrypted_length_not_whole_cipher_blocks", 6, 0, 3,
                     [](MemoryImage& m) { SetLength(m, 2, EntryLength(m, 2) - 1); }},
         EntryDamage{"encrypted_byte_tokens_wrong_key", 6, 0, 3,
-                    [](MemoryImage& m) { m.Layout.Key[0] ^= 1; }}),
+                    [](MemoryImage& m) { m.Key[0] ^= 1; }}),
     [](const auto& info) { return info.param.Name; });
 
 // The decoded-block cache keeps only blocks that decoded: a block whose file was cut short is
@@ -319,7 +320,7 @@ TEST(ReadPathPadding, SixteenZerosAfterTheEndMarkerAreDamage) {
 
   // Re-store block 0 with one more cipher block of zeros before encryption.
   CipherContext cipher{};
-  SetCipherKey(&cipher, image.Layout.Key, 256);
+  SetCipherKey(&cipher, image.Key, 256);
   uint8_t* stored = StoredBlock(image, 0);
   uint32_t length = EntryLength(image, 0);
   std::vector<uint8_t> plain(stored, stored + length);
@@ -361,7 +362,7 @@ TEST(ReadPathLayout, ValuesTheReaderCannotServeAreRefused) {
     Reader reader(image);
     EXPECT_FALSE(reader.Ready) << c.Name;
     std::vector<uint8_t> out(10);
-    EXPECT_EQ(ReadVirtualDisk(&reader.State, 0, 10, out.data()), kReadBadRequest) << c.Name;
+    EXPECT_EQ(ReadVirtualDisk(&reader.State, 0, 10, out.data(), nullptr), kReadBadRequest) << c.Name;
   }
   Reader reader(base, 0);
   EXPECT_FALSE(reader.Ready) << "no decoded-block buffer";
