@@ -6,14 +6,15 @@ namespace {
 
 constexpr uint32_t kCipherBlock = 16;
 
-// Reads exactly length bytes or fails: a short read is never passed on as data.
+// Reads exactly length bytes or fails: a short read is never passed on as data. *bytesRead
+// (when given) is how far the file delivered before it ended.
 ReadStatus ReadExactly(const BlockReader& reader, uint32_t slot, uint64_t offset, uint8_t* buffer,
-                       uint32_t length) {
+                       uint32_t length, uint32_t* delivered = nullptr) {
   if (slot >= reader.Layout.FileCount) return kReadDataError;
   uint32_t bytesRead = 0;
-  if (!reader.Files.ReadAt(reader.Files.Context, slot, offset, buffer, length, &bytesRead))
-    return kReadFileFailed;
-  return bytesRead == length ? kReadOk : kReadFileFailed;
+  const bool read = reader.Files.ReadAt(reader.Files.Context, slot, offset, buffer, length, &bytesRead);
+  if (delivered) *delivered = read && bytesRead < length ? bytesRead : 0;
+  return read && bytesRead == length ? kReadOk : kReadFileFailed;
 }
 
 // Length of a byte-token stream without the zero bytes that encryption padded after its end
@@ -68,6 +69,13 @@ uint8_t* SlotData(BlockReader& reader, const DecodedBlockSlot* slot) {
   return reader.DecodedBlocks + uint64_t(slot - reader.Slots) * reader.Layout.BlockSize;
 }
 
+// The block a disk byte past the raw region lies in, for failures found before its piece.
+uint32_t BlockAtOffset(const VirtualDiskLayout& layout, uint64_t offset) {
+  if (offset < layout.RawLength) return kNoBlock;
+  const uint64_t block = (offset - layout.RawLength) / layout.BlockSize;
+  return block < layout.BlockCount ? uint32_t(block) : kNoBlock;
+}
+
 ReadStatus LocateThroughReader(void* context, uint32_t block, BlockLocation* location) {
   return LocateBlock(static_cast<BlockReader*>(context), block, location);
 }
@@ -85,13 +93,16 @@ ReadStatus ReadDecoded(BlockReader& reader, const DiskPiece& piece, uint8_t* des
     slot->LastUse = 0;  // empty until the decode succeeds
     uint32_t available = 0;
     ReadStatus status = DecodeBlock(&reader, piece.Block, SlotData(reader, slot), &available, failure);
-    if (status != kReadOk) return status;
+    if (status != kReadOk) {
+      if (failure) failure->Offset = piece.DiskOffset;
+      return status;
+    }
     slot->Block = piece.Block;
     slot->Available = available;
   }
   slot->LastUse = ++reader.UseCounter;
   if (piece.BlockOffset + piece.Length > slot->Available) {  // the block came up short
-    NoteFailure(failure, 0, piece.Block, piece.Location.Slot);
+    NoteFailure(failure, piece.DiskOffset, piece.Block, piece.Location.Slot);
     return kReadDataError;
   }
   __builtin_memcpy(destination, SlotData(reader, slot) + piece.BlockOffset, piece.Length);
@@ -109,8 +120,16 @@ ReadStatus ServeThroughReader(void* context, const DiskPiece* served, uint8_t* d
     case kPieceDecode:
       return ReadDecoded(reader, piece, destination, failure);
     default: {
-      ReadStatus status = ReadExactly(reader, piece.Slot, piece.FileOffset, destination, piece.Length);
-      if (status != kReadOk) NoteFailure(failure, 0, piece.Block, piece.Slot);
+      uint32_t delivered = 0;
+      ReadStatus status = ReadExactly(reader, piece.Slot, piece.FileOffset, destination, piece.Length, &delivered);
+      if (status != kReadOk) {
+        // A run of blocks fails at the block its file ended in.
+        const uint64_t end = piece.DiskOffset + delivered;
+        const uint32_t block = BlockAtOffset(reader.Layout, end);
+        const uint64_t blockStart = block == kNoBlock ? piece.DiskOffset
+                                                      : reader.Layout.RawLength + uint64_t(block) * reader.Layout.BlockSize;
+        NoteFailure(failure, blockStart > piece.DiskOffset ? blockStart : piece.DiskOffset, block, piece.Slot);
+      }
       return status;
     }
   }
@@ -122,12 +141,6 @@ ReadStatus FirstPieceThroughReader(void* context, uint64_t offset, uint32_t leng
   return FirstPiece(&reader->Layout, {LocateThroughReader, reader}, offset, length, piece, failure);
 }
 
-// The block a disk byte past the raw region lies in, for failures found before its piece.
-uint32_t BlockAtOffset(const VirtualDiskLayout& layout, uint64_t offset) {
-  if (offset < layout.RawLength) return kNoBlock;
-  const uint64_t block = (offset - layout.RawLength) / layout.BlockSize;
-  return block < layout.BlockCount ? uint32_t(block) : kNoBlock;
-}
 
 }  // namespace
 
@@ -167,7 +180,10 @@ ReadStatus LocateBlock(BlockReader* reader, uint32_t block, BlockLocation* locat
     ReadStatus status = ReadExactly(*reader, layout.FileCount - 1u,
                                     layout.IndexOffset + uint64_t(first) * entrySize,
                                     reader->IndexBuffer, entries * entrySize);
-    if (status != kReadOk) return status;
+    if (status != kReadOk) {
+      location->Slot = layout.FileCount - 1u;  // for the failure: the index's file
+      return status;
+    }
     reader->IndexFirstBlock = first;
     reader->IndexEntries = entries;
   }
@@ -236,6 +252,7 @@ ReadStatus DecodeBlock(BlockReader* reader, uint32_t block, uint8_t* output, uin
 ReadStatus FirstPiece(const VirtualDiskLayout* layout, BlockLocator locator, uint64_t offset,
                       uint32_t length, DiskPiece* piece, ReadFailure* failure) {
   *piece = {};
+  piece->DiskOffset = offset;
   piece->Block = kNoBlock;
   piece->Slot = kNoSlot;
   if (length == 0 || SumOverflows(offset, length) || offset + length > layout->DiskLength) {
@@ -275,7 +292,8 @@ ReadStatus FirstPiece(const VirtualDiskLayout* layout, BlockLocator locator, uin
     }
     if (status != kReadOk) {
       if (piece->Length > 0) break;  // the next call reports it
-      NoteFailure(failure, offset, block, location.StoredLength != 0 ? location.Slot : kNoSlot);
+      const bool fileInvolved = location.StoredLength != 0 || status == kReadFileFailed;
+      NoteFailure(failure, offset, block, fileInvolved ? location.Slot : kNoSlot);
       return status;
     }
     const uint64_t fileOffset = location.FileOffset + from;
@@ -306,10 +324,7 @@ ReadStatus ServePieces(PieceServer server, uint64_t offset, uint32_t length, uin
     DiskPiece piece;
     ReadStatus status = server.First(server.Context, offset, length, &piece, failure);
     if (status == kReadOk) status = server.Serve(server.Context, &piece, destination, failure);
-    if (status != kReadOk) {
-      if (failure) failure->Offset = offset;
-      return status;
-    }
+    if (status != kReadOk) return status;
     offset += piece.Length;
     length -= piece.Length;
     destination += piece.Length;

@@ -111,7 +111,7 @@ constexpr uint32_t kNoSlot = 0xFFFFFFFFu;
 
 // Where a read failed, so that a message can name the block and the file.
 struct ReadFailure {
-  uint64_t Offset;  // disk offset of the first byte not served
+  uint64_t Offset;  // disk offset where the failing block's part of the request begins
   uint32_t Block;   // kNoBlock: in the raw region, or outside the disk
   uint32_t Slot;    // the file whose read or stored bytes failed; kNoSlot when none is known
 };
@@ -121,7 +121,8 @@ struct ReadFailure {
 ReadStatus ReadVirtualDisk(BlockReader* reader, uint64_t offset, uint32_t length,
                            uint8_t* destination, ReadFailure* failure);
 
-// Block i's index entry, read through the reader's index batch.
+// Block i's index entry, read through the reader's index batch. When the index cannot be read,
+// location->Slot is the index's file.
 ReadStatus LocateBlock(BlockReader* reader, uint32_t block, BlockLocation* location);
 
 // One index entry as stored (IndexEntrySize bytes), checked against the layout.
@@ -149,6 +150,7 @@ enum DiskPieceKind : uint8_t {
 
 struct DiskPiece {
   DiskPieceKind Kind;
+  uint64_t DiskOffset;   // of its first byte
   uint32_t Length;       // bytes of the request, from its start
   uint32_t Slot;         // raw and verbatim: the file they lie in; else kNoSlot
   uint64_t FileOffset;   // raw and verbatim: of the piece's first byte in that file
@@ -158,7 +160,8 @@ struct DiskPiece {
 };
 
 // The index entry of a block, from wherever the caller keeps the index; the caller may refuse
-// a block for reasons of its own (a digest, a file too short) with any failure status.
+// a block for reasons of its own (a digest, a file too short) with any failure status. With
+// kReadFileFailed, location->Slot names the file that failed.
 struct BlockLocator {
   ReadStatus (*Locate)(void* context, uint32_t block, BlockLocation* location);
   void* Context;
@@ -172,8 +175,8 @@ ReadStatus FirstPiece(const VirtualDiskLayout* layout, BlockLocator locator, uin
                       uint32_t length, DiskPiece* piece, ReadFailure* failure);
 
 // Serves a request piece by piece: First finds the next piece (FirstPiece, or a narrower
-// rule of the caller's), Serve copies it to its place. The first failure ends the request, with
-// failure->Offset the disk offset of the piece that failed.
+// rule of the caller's), Serve copies it to its place; either fills *failure (when given) as it
+// fails. The first failure ends the request.
 struct PieceServer {
   ReadStatus (*First)(void* context, uint64_t offset, uint32_t length, DiskPiece* piece,
                       ReadFailure* failure);

@@ -143,8 +143,10 @@ ReadStatus MountedDisk::Locate(uint32_t block, BlockLocation* location, Digest* 
   uint32_t got = 0;
   if (!ReadFile(const_cast<MountedDisk*>(this), layout_.FileCount - 1u,
                 layout_.IndexOffset + uint64_t(block) * entrySize, entry, entrySize, &got) ||
-      got != entrySize)
+      got != entrySize) {
+    location->Slot = layout_.FileCount - 1u;
     return kReadFileFailed;
+  }
   if (digest && layout_.FormatVersion >= kFirstVersionWithEntryDigests)
     std::memcpy(digest->data(), entry + kEntryDigestOffset, digest->size());
   return CheckIndexEntry(&layout_, entry, location);
@@ -293,7 +295,7 @@ ReadStatus MountedDisk::ServePiece(const DiskPiece& piece, uint8_t* destination,
   }
   if (piece.Kind == kPieceDecode) return ReadDecoded(piece, destination, failure);
   if (PreadExactly(files_[piece.Slot], destination, piece.Length, piece.FileOffset)) return kReadOk;
-  if (failure) *failure = {0, piece.Block, piece.Slot};
+  if (failure) *failure = {piece.DiskOffset, piece.Block, piece.Slot};
   return kReadFileFailed;
 }
 
@@ -307,7 +309,7 @@ ReadStatus MountedDisk::ReadDecoded(const DiskPiece& piece, uint8_t* destination
     slot = piece.Location.Slot;
   }
   if (status != kReadOk) {
-    if (failure) *failure = {0, piece.Block, slot};
+    if (failure) *failure = {piece.DiskOffset, piece.Block, slot};
     return status;
   }
   std::memcpy(destination, entry->Data.data() + piece.BlockOffset, piece.Length);
