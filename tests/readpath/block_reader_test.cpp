@@ -128,6 +128,7 @@ TEST(ReadPathRequests, BeyondTheLastBlockFails) {
   EXPECT_EQ(reader.Read(4 * 4096 - 10, 20, out), kReadBadRequest);
 }
 
+// Each failure names where it happened: the block and the file that came up short.
 TEST(ReadPathFiles, ShortReadsFail) {
   MemoryImage image = MakeMemoryImage(SampleDisk(8 * 4096 + 5000, 2), Shape(6, -1, 0, 5000, 2));
   std::vector<uint8_t> out;
@@ -136,18 +137,29 @@ TEST(ReadPathFiles, ShortReadsFail) {
     cut.Files[cut.Layout.RawFileSlot].resize(cut.Layout.RawOffset + 4000);
     Reader reader(cut);
     EXPECT_EQ(reader.Read(3000, 1500, out), kReadFileFailed);
+    EXPECT_EQ(reader.Failure.Block, kNoBlock);
+    EXPECT_EQ(reader.Failure.Slot, cut.Layout.RawFileSlot);
+    EXPECT_EQ(reader.Failure.Offset, 3000u);
   }
   {  // block 0 lies in slot 0, cut short
     MemoryImage cut = image;
     cut.Files[0].resize(101);
     Reader reader(cut);
     EXPECT_EQ(reader.Read(5000, 10, out), kReadFileFailed);
+    EXPECT_EQ(reader.Failure.Block, 0u);
+    EXPECT_EQ(reader.Failure.Slot, 0u);
+    // A request from the raw region into block 0 fails at the block, not before it.
+    EXPECT_EQ(reader.Read(4000, 2000, out), kReadFileFailed);
+    EXPECT_EQ(reader.Failure.Block, 0u);
+    EXPECT_EQ(reader.Failure.Offset, 5000u);
   }
   {  // the index itself cut short
     MemoryImage cut = image;
     cut.Files.back().resize(cut.IndexEntryPosition(3));
     Reader reader(cut);
     EXPECT_EQ(reader.Read(5000 + 5 * 4096, 10, out), kReadFileFailed);
+    EXPECT_EQ(reader.Failure.Block, 5u);
+    EXPECT_EQ(reader.Failure.Slot, cut.Layout.FileCount - 1u);  // the index's file
   }
 }
 
