@@ -110,14 +110,10 @@ void CopyPartition(MountedDisk& disk, int fd, bool toStdout, const ExportOptions
   for (uint64_t offset = 0; offset < disk.Size();) {
     if (interrupted) throw CommandError("interrupted");
     uint32_t length = uint32_t(std::min<uint64_t>(kChunk, disk.Size() - offset));
-    uint64_t failedAt = offset;
-    if (disk.Read(offset, length, chunk.data(), &failedAt) != kReadOk) {
-      const int64_t block = disk.BlockAt(failedAt);
-      throw CommandError("partition " + std::to_string(options.Partition) + ": cannot read bytes at offset " +
-                         std::to_string(failedAt) +
-                         (block >= 0 ? " (block " + std::to_string(block) + ")" : std::string(" (raw region)")) +
-                         ": damaged image?");
-    }
+    ReadFailure failure{};
+    if (disk.Read(offset, length, chunk.data(), &failure) != kReadOk)
+      throw CommandError("partition " + std::to_string(options.Partition) + ": cannot read " +
+                         disk.FailureText(failure) + ": damaged image?");
     if (sparse) WriteSparse(fd, offset, chunk.data(), length, name);
     else WriteAll(fd, chunk.data(), length, name);
     offset += length;

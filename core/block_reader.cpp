@@ -6,14 +6,15 @@ namespace {
 
 constexpr uint32_t kCipherBlock = 16;
 
-// Reads exactly length bytes or fails: a short read is never passed on as data.
+// Reads exactly length bytes or fails: a short read is never passed on as data. *bytesRead
+// (when given) is how far the file delivered before it ended.
 ReadStatus ReadExactly(const BlockReader& reader, uint32_t slot, uint64_t offset, uint8_t* buffer,
-                       uint32_t length) {
+                       uint32_t length, uint32_t* delivered = nullptr) {
   if (slot >= reader.Layout.FileCount) return kReadDataError;
   uint32_t bytesRead = 0;
-  if (!reader.Files.ReadAt(reader.Files.Context, slot, offset, buffer, length, &bytesRead))
-    return kReadFileFailed;
-  return bytesRead == length ? kReadOk : kReadFileFailed;
+  const bool read = reader.Files.ReadAt(reader.Files.Context, slot, offset, buffer, length, &bytesRead);
+  if (delivered) *delivered = read && bytesRead < length ? bytesRead : 0;
+  return read && bytesRead == length ? kReadOk : kReadFileFailed;
 }
 
 // Length of a byte-token stream without the zero bytes that encryption padded after its end
@@ -68,40 +69,78 @@ uint8_t* SlotData(BlockReader& reader, const DecodedBlockSlot* slot) {
   return reader.DecodedBlocks + uint64_t(slot - reader.Slots) * reader.Layout.BlockSize;
 }
 
-ReadStatus ReadRaw(BlockReader& reader, uint64_t offset, uint32_t length, uint8_t* destination) {
-  const VirtualDiskLayout& layout = reader.Layout;
-  if (SumOverflows(layout.RawOffset, offset)) return kReadBadRequest;
-  return ReadExactly(reader, layout.RawFileSlot, layout.RawOffset + offset, destination, length);
+// The block a disk byte past the raw region lies in, for failures found before its piece.
+uint32_t BlockAtOffset(const VirtualDiskLayout& layout, uint64_t offset) {
+  if (offset < layout.RawLength) return kNoBlock;
+  const uint64_t block = (offset - layout.RawLength) / layout.BlockSize;
+  return block < layout.BlockCount ? uint32_t(block) : kNoBlock;
 }
 
-ReadStatus ReadBlocks(BlockReader& reader, uint64_t offset, uint32_t length, uint8_t* destination) {
-  const VirtualDiskLayout& layout = reader.Layout;
-  BlockSpan span;
-  ReadStatus status = BlocksOfRange(&layout, offset, length, &span);
-  if (status != kReadOk) return status;
-  uint32_t from = span.FirstOffset;
-  uint32_t done = 0;
-  for (uint32_t block = span.First; done < length; ++block) {
-    DecodedBlockSlot* slot = FindCached(reader, block);
-    if (slot == nullptr) {
-      slot = LeastRecentlyUsed(reader);
-      slot->LastUse = 0;  // empty until the decode succeeds
-      uint32_t available = 0;
-      status = DecodeBlock(&reader, block, SlotData(reader, slot), &available);
-      if (status != kReadOk) return status;
-      slot->Block = block;
-      slot->Available = available;
+ReadStatus LocateThroughReader(void* context, uint32_t block, BlockLocation* location) {
+  return LocateBlock(static_cast<BlockReader*>(context), block, location);
+}
+
+void NoteFailure(ReadFailure* failure, uint64_t offset, uint32_t block, uint32_t slot) {
+  if (failure) *failure = {offset, block, slot};
+}
+
+// Part of one block through the decoded-block cache.
+ReadStatus ReadDecoded(BlockReader& reader, const DiskPiece& piece, uint8_t* destination,
+                       ReadFailure* failure) {
+  DecodedBlockSlot* slot = FindCached(reader, piece.Block);
+  if (slot == nullptr) {
+    slot = LeastRecentlyUsed(reader);
+    slot->LastUse = 0;  // empty until the decode succeeds
+    uint32_t available = 0;
+    ReadStatus status = DecodeBlock(&reader, piece.Block, SlotData(reader, slot), &available, failure);
+    if (status != kReadOk) {
+      if (failure) failure->Offset = piece.DiskOffset;
+      return status;
     }
-    slot->LastUse = ++reader.UseCounter;
-    uint32_t count = layout.BlockSize - from;
-    if (count > length - done) count = length - done;
-    if (from + count > slot->Available) return kReadDataError;  // the block came up short
-    __builtin_memcpy(destination + done, SlotData(reader, slot) + from, count);
-    done += count;
-    from = 0;
+    slot->Block = piece.Block;
+    slot->Available = available;
   }
+  slot->LastUse = ++reader.UseCounter;
+  if (piece.BlockOffset + piece.Length > slot->Available) {  // the block came up short
+    NoteFailure(failure, piece.DiskOffset, piece.Block, piece.Location.Slot);
+    return kReadDataError;
+  }
+  __builtin_memcpy(destination, SlotData(reader, slot) + piece.BlockOffset, piece.Length);
   return kReadOk;
 }
+
+ReadStatus ServeThroughReader(void* context, const DiskPiece* served, uint8_t* destination,
+                              ReadFailure* failure) {
+  BlockReader& reader = *static_cast<BlockReader*>(context);
+  const DiskPiece& piece = *served;
+  switch (piece.Kind) {
+    case kPieceZeros:
+      __builtin_memset(destination, 0, piece.Length);
+      return kReadOk;
+    case kPieceDecode:
+      return ReadDecoded(reader, piece, destination, failure);
+    default: {
+      uint32_t delivered = 0;
+      ReadStatus status = ReadExactly(reader, piece.Slot, piece.FileOffset, destination, piece.Length, &delivered);
+      if (status != kReadOk) {
+        // A run of blocks fails at the block its file ended in.
+        const uint64_t end = piece.DiskOffset + delivered;
+        const uint32_t block = BlockAtOffset(reader.Layout, end);
+        const uint64_t blockStart = block == kNoBlock ? piece.DiskOffset
+                                                      : reader.Layout.RawLength + uint64_t(block) * reader.Layout.BlockSize;
+        NoteFailure(failure, blockStart > piece.DiskOffset ? blockStart : piece.DiskOffset, block, piece.Slot);
+      }
+      return status;
+    }
+  }
+}
+
+ReadStatus FirstPieceThroughReader(void* context, uint64_t offset, uint32_t length, DiskPiece* piece,
+                                   ReadFailure* failure) {
+  BlockReader* reader = static_cast<BlockReader*>(context);
+  return FirstPiece(&reader->Layout, {LocateThroughReader, reader}, offset, length, piece, failure);
+}
+
 
 }  // namespace
 
@@ -111,11 +150,12 @@ uint64_t BlockReaderWorkSize(const VirtualDiskLayout* layout, uint32_t decodedBl
   return 2 * blockSize + uint64_t(kIndexBatchEntries) * kMaxIndexEntrySize + decodedBlocks * blockSize;
 }
 
-bool InitBlockReader(BlockReader* reader, const VirtualDiskLayout* layout, FileSource files,
-                     uint8_t* work, uint64_t workSize, uint32_t decodedBlocks) {
+bool InitBlockReader(BlockReader* reader, const VirtualDiskLayout* layout, const uint8_t* key,
+                     FileSource files, uint8_t* work, uint64_t workSize, uint32_t decodedBlocks) {
   __builtin_memset(reader, 0, sizeof(*reader));
   uint64_t needed = BlockReaderWorkSize(layout, decodedBlocks);
   if (needed == 0 || work == nullptr || workSize < needed || files.ReadAt == nullptr) return false;
+  if (layout->CipherType != 0 && key == nullptr) return false;
   reader->Layout = *layout;
   reader->Files = files;
   reader->ReadBuffer = work;
@@ -123,7 +163,7 @@ bool InitBlockReader(BlockReader* reader, const VirtualDiskLayout* layout, FileS
   reader->DecodedBlocks = reader->IndexBuffer + kIndexBatchEntries * kMaxIndexEntrySize;
   reader->DecodedBlockCount = decodedBlocks;
   if (layout->CipherType != 0)
-    SetCipherKey(&reader->Cipher, layout->Key, 64 + 64 * int32_t(layout->CipherType));
+    SetCipherKey(&reader->Cipher, key, CipherKeyBits(layout->CipherType));
   return true;
 }
 
@@ -140,7 +180,10 @@ ReadStatus LocateBlock(BlockReader* reader, uint32_t block, BlockLocation* locat
     ReadStatus status = ReadExactly(*reader, layout.FileCount - 1u,
                                     layout.IndexOffset + uint64_t(first) * entrySize,
                                     reader->IndexBuffer, entries * entrySize);
-    if (status != kReadOk) return status;
+    if (status != kReadOk) {
+      location->Slot = layout.FileCount - 1u;  // for the failure: the index's file
+      return status;
+    }
     reader->IndexFirstBlock = first;
     reader->IndexEntries = entries;
   }
@@ -153,8 +196,8 @@ ReadStatus CheckIndexEntry(const VirtualDiskLayout* layout, const uint8_t* entry
   const IndexEntryFields fields = LoadIndexEntry(entry, layout->FormatVersion);
   location->FileOffset = fields.FileOffset;
   location->Slot = fields.Slot;
-  location->StoredLength = fields.LengthAndMethod & 0x00FFFFFF;
-  location->Method = uint8_t(fields.LengthAndMethod >> 24);
+  location->StoredLength = fields.LengthAndMethod & kStoredLengthMask;
+  location->Method = uint8_t(fields.LengthAndMethod >> kMethodShift);
   if (location->StoredLength == 0) return kReadOk;
   if (location->StoredLength > 2 * uint64_t(layout->BlockSize)) return kReadDataError;
   if (location->Slot >= layout->FileCount) return kReadDataError;
@@ -178,44 +221,124 @@ ReadStatus BlocksOfRange(const VirtualDiskLayout* layout, uint64_t offset, uint3
   return kReadOk;
 }
 
-ReadStatus DecodeBlock(BlockReader* reader, uint32_t block, uint8_t* output, uint32_t* available) {
+ReadStatus DecodeBlock(BlockReader* reader, uint32_t block, uint8_t* output, uint32_t* available,
+                       ReadFailure* failure) {
   const VirtualDiskLayout& layout = reader->Layout;
-  BlockLocation location;
+  BlockLocation location = {0, 0, kNoSlot, 0};
   ReadStatus status = LocateBlock(reader, block, &location);
-  if (status != kReadOk) return status;
-  if (location.StoredLength == 0) {
+  if (status == kReadOk && location.StoredLength == 0) {
     __builtin_memset(output, 0, layout.BlockSize);
     *available = layout.BlockSize;
     return kReadOk;
   }
-  status = ReadExactly(*reader, location.Slot, location.FileOffset, reader->ReadBuffer,
-                       location.StoredLength);
-  if (status != kReadOk) return status;
-  if (layout.CipherType != 0)
-    DecryptCbc(&reader->Cipher, reader->ReadBuffer, int32_t(location.StoredLength));
-  if (layout.Compressed != 0)
-    return Decompress(*reader, location.Method, location.StoredLength, output, available);
-  uint32_t count = location.StoredLength < layout.BlockSize ? location.StoredLength : layout.BlockSize;
-  __builtin_memcpy(output, reader->ReadBuffer, count);
-  *available = count;
+  if (status == kReadOk)
+    status = ReadExactly(*reader, location.Slot, location.FileOffset, reader->ReadBuffer,
+                         location.StoredLength);
+  if (status == kReadOk) {
+    if (layout.CipherType != 0)
+      DecryptCbc(&reader->Cipher, reader->ReadBuffer, int32_t(location.StoredLength));
+    if (layout.Compressed != 0) {
+      status = Decompress(*reader, location.Method, location.StoredLength, output, available);
+    } else {
+      const uint32_t count = location.StoredLength < layout.BlockSize ? location.StoredLength : layout.BlockSize;
+      __builtin_memcpy(output, reader->ReadBuffer, count);
+      *available = count;
+    }
+  }
+  if (status != kReadOk) NoteFailure(failure, 0, block, location.Slot);
+  return status;
+}
+
+ReadStatus FirstPiece(const VirtualDiskLayout* layout, BlockLocator locator, uint64_t offset,
+                      uint32_t length, DiskPiece* piece, ReadFailure* failure) {
+  *piece = {};
+  piece->DiskOffset = offset;
+  piece->Block = kNoBlock;
+  piece->Slot = kNoSlot;
+  if (length == 0 || SumOverflows(offset, length) || offset + length > layout->DiskLength) {
+    NoteFailure(failure, offset, BlockAtOffset(*layout, offset), kNoSlot);
+    return kReadBadRequest;
+  }
+  // A request that starts in the raw region and crosses its end continues in the blocks.
+  if (offset < layout->RawLength) {
+    const uint64_t rawLeft = layout->RawLength - offset;
+    if (SumOverflows(layout->RawOffset, offset)) {
+      NoteFailure(failure, offset, kNoBlock, layout->RawFileSlot);
+      return kReadBadRequest;
+    }
+    piece->Kind = kPieceRaw;
+    piece->Length = rawLeft < length ? uint32_t(rawLeft) : length;
+    piece->Slot = layout->RawFileSlot;
+    piece->FileOffset = layout->RawOffset + offset;
+    return kReadOk;
+  }
+  BlockSpan span;
+  ReadStatus status = BlocksOfRange(layout, offset, length, &span);
+  if (status != kReadOk) {
+    NoteFailure(failure, offset, kNoBlock, kNoSlot);
+    return status;
+  }
+  const bool verbatim = layout->Compressed == 0 && layout->CipherType == 0;
+  uint32_t from = span.FirstOffset;
+  for (uint32_t block = span.First; piece->Length < length; ++block) {
+    BlockLocation location = {0, 0, kNoSlot, 0};
+    status = locator.Locate(locator.Context, block, &location);
+    const uint32_t count = layout->BlockSize - from < length - piece->Length ? layout->BlockSize - from
+                                                                             : length - piece->Length;
+    DiskPieceKind kind = location.StoredLength == 0 ? kPieceZeros : verbatim ? kPieceVerbatim : kPieceDecode;
+    if (status == kReadOk && kind == kPieceVerbatim) {
+      const uint32_t stored = location.StoredLength < layout->BlockSize ? location.StoredLength : layout->BlockSize;
+      if (from + count > stored) status = kReadDataError;  // the block is short
+    }
+    if (status != kReadOk) {
+      if (piece->Length > 0) break;  // the next call reports it
+      const bool fileInvolved = location.StoredLength != 0 || status == kReadFileFailed;
+      NoteFailure(failure, offset, block, fileInvolved ? location.Slot : kNoSlot);
+      return status;
+    }
+    const uint64_t fileOffset = location.FileOffset + from;
+    if (piece->Length == 0) {
+      piece->Kind = kind;
+      piece->Block = block;
+      piece->BlockOffset = from;
+      piece->Location = location;
+      if (kind == kPieceVerbatim) {
+        piece->Slot = location.Slot;
+        piece->FileOffset = fileOffset;
+      }
+    } else if (kind != piece->Kind || kind == kPieceDecode ||
+               (kind == kPieceVerbatim &&
+                (location.Slot != piece->Slot || fileOffset != piece->FileOffset + piece->Length))) {
+      break;
+    }
+    piece->Length += count;
+    if (kind == kPieceDecode) break;
+    from = 0;
+  }
+  return kReadOk;
+}
+
+ReadStatus ServePieces(PieceServer server, uint64_t offset, uint32_t length, uint8_t* destination,
+                       ReadFailure* failure) {
+  while (length > 0) {
+    DiskPiece piece;
+    ReadStatus status = server.First(server.Context, offset, length, &piece, failure);
+    if (status == kReadOk) status = server.Serve(server.Context, &piece, destination, failure);
+    if (status != kReadOk) return status;
+    offset += piece.Length;
+    length -= piece.Length;
+    destination += piece.Length;
+  }
   return kReadOk;
 }
 
 ReadStatus ReadVirtualDisk(BlockReader* reader, uint64_t offset, uint32_t length,
-                           uint8_t* destination) {
-  const VirtualDiskLayout& layout = reader->Layout;
-  if (reader->ReadBuffer == nullptr) return kReadBadRequest;
-  if (SumOverflows(offset, length) || offset + length > layout.DiskLength) return kReadBadRequest;
-  if (length == 0) return kReadOk;
-  // A read that starts in the raw region and crosses its end continues in the blocks.
-  if (offset < layout.RawLength) {
-    uint64_t rawLeft = layout.RawLength - offset;
-    uint32_t rawPart = rawLeft < length ? uint32_t(rawLeft) : length;
-    ReadStatus status = ReadRaw(*reader, offset, rawPart, destination);
-    if (status != kReadOk || rawPart == length) return status;
-    offset += rawPart;
-    length -= rawPart;
-    destination += rawPart;
+                           uint8_t* destination, ReadFailure* failure) {
+  if (reader->ReadBuffer == nullptr || SumOverflows(offset, length) ||
+      offset + length > reader->Layout.DiskLength) {
+    NoteFailure(failure, offset, kNoBlock, kNoSlot);
+    return kReadBadRequest;
   }
-  return ReadBlocks(*reader, offset, length, destination);
+  return ServePieces({FirstPieceThroughReader, ServeThroughReader, reader}, offset, length,
+                     destination, failure);
 }

@@ -5,6 +5,7 @@
 #include <stdint.h>
 
 #include "cipher.h"
+#include "image_format.h"
 
 // Reads exactly what it can of length bytes at offset of the file in slot into buffer and sets
 // *bytesRead. Returns false when the slot has no open file or the read itself failed.
@@ -14,7 +15,8 @@ struct FileSource {
   void* Context;
 };
 
-// Everything the read path needs to know about a partition (the values of a mount record).
+// Everything the read path needs to know about a partition (the values of a mount record but
+// the key, which InitBlockReader takes on its own so that no copy of a layout carries it).
 struct VirtualDiskLayout {
   uint16_t FormatVersion;  // below 3: 12-byte index entries, else 30-byte entries
   uint64_t DiskLength;
@@ -26,13 +28,10 @@ struct VirtualDiskLayout {
   uint64_t RawLength;
   uint64_t RawOffset;
   uint16_t CipherType;     // 0 none, 1 AES-128, 2 AES-192, 3 AES-256
-  uint8_t Key[32];
   uint16_t FileCount;      // slots 0 .. FileCount - 1; the last holds the block index
   uint16_t RawFileSlot;
 };
 
-// Block sizes above this are refused: a stored length has 24 bits and may reach twice the size.
-constexpr uint32_t kMaxBlockSize = 8u << 20;
 // Index entries read from the file at once, so that a block does not cost a file read.
 constexpr uint32_t kIndexBatchEntries = 128;
 constexpr uint32_t kMaxDecodedBlocks = 64;
@@ -74,9 +73,9 @@ struct BlockLocation {
   uint8_t Method;
 };
 
-constexpr uint32_t kMaxIndexEntrySize = 30;
-// 12 bytes for format versions 0 to 2, 30 from version 3.
-uint32_t IndexEntrySize(const VirtualDiskLayout* layout);
+inline uint32_t IndexEntrySize(const VirtualDiskLayout* layout) {
+  return IndexEntrySizeOf(layout->FormatVersion);
+}
 
 // One block index entry's fields as stored, unchecked.
 struct IndexEntryFields {
@@ -101,17 +100,29 @@ bool IsValidLayout(const VirtualDiskLayout* layout);
 uint64_t BlockReaderWorkSize(const VirtualDiskLayout* layout, uint32_t decodedBlocks);
 
 // Sets the reader up over the caller's work area (at least BlockReaderWorkSize bytes, which
-// the reader uses until it is dropped) and expands the key. Returns false and leaves the reader
+// the reader uses until it is dropped) and expands key (kMaxKeyBytes, unused when the layout
+// has no cipher); the reader keeps only the expanded form. Returns false and leaves the reader
 // unusable when the layout is invalid or the area too small.
-bool InitBlockReader(BlockReader* reader, const VirtualDiskLayout* layout, FileSource files,
-                     uint8_t* work, uint64_t workSize, uint32_t decodedBlocks);
+bool InitBlockReader(BlockReader* reader, const VirtualDiskLayout* layout, const uint8_t* key,
+                     FileSource files, uint8_t* work, uint64_t workSize, uint32_t decodedBlocks);
+
+constexpr uint32_t kNoBlock = 0xFFFFFFFFu;
+constexpr uint32_t kNoSlot = 0xFFFFFFFFu;
+
+// Where a read failed, so that a message can name the block and the file.
+struct ReadFailure {
+  uint64_t Offset;  // disk offset where the failing block's part of the request begins
+  uint32_t Block;   // kNoBlock: in the raw region, or outside the disk
+  uint32_t Slot;    // the file whose read or stored bytes failed; kNoSlot when none is known
+};
 
 // Copies length bytes of the virtual disk at offset into destination. On failure the
-// destination may hold part of the data.
+// destination may hold part of the data and *failure (when given) says where it failed.
 ReadStatus ReadVirtualDisk(BlockReader* reader, uint64_t offset, uint32_t length,
-                           uint8_t* destination);
+                           uint8_t* destination, ReadFailure* failure);
 
-// Block i's index entry, read through the reader's index batch.
+// Block i's index entry, read through the reader's index batch. When the index cannot be read,
+// location->Slot is the index's file.
 ReadStatus LocateBlock(BlockReader* reader, uint32_t block, BlockLocation* location);
 
 // One index entry as stored (IndexEntrySize bytes), checked against the layout.
@@ -129,6 +140,55 @@ struct BlockSpan {
 ReadStatus BlocksOfRange(const VirtualDiskLayout* layout, uint64_t offset, uint32_t length,
                          BlockSpan* span);
 
+// How the first bytes of a request are served.
+enum DiskPieceKind : uint8_t {
+  kPieceRaw,       // the raw region: bytes as they are in a file
+  kPieceVerbatim,  // blocks stored neither compressed nor encrypted: bytes as they are in a file
+  kPieceZeros,     // blocks that are not stored
+  kPieceDecode,    // part of one block that must be decrypted or decompressed
+};
+
+struct DiskPiece {
+  DiskPieceKind Kind;
+  uint64_t DiskOffset;   // of its first byte
+  uint32_t Length;       // bytes of the request, from its start
+  uint32_t Slot;         // raw and verbatim: the file they lie in; else kNoSlot
+  uint64_t FileOffset;   // raw and verbatim: of the piece's first byte in that file
+  uint32_t Block;        // the piece's first block; kNoBlock for raw
+  uint32_t BlockOffset;  // of the piece's first byte in Block
+  BlockLocation Location;  // the index entry of Block (not for raw)
+};
+
+// The index entry of a block, from wherever the caller keeps the index; the caller may refuse
+// a block for reasons of its own (a digest, a file too short) with any failure status. With
+// kReadFileFailed, location->Slot names the file that failed.
+struct BlockLocator {
+  ReadStatus (*Locate)(void* context, uint32_t block, BlockLocation* location);
+  void* Context;
+};
+
+// The first piece of length (> 0) bytes at offset on the disk. Verbatim and zero pieces go on
+// over the following blocks as long as each continues the run (the next bytes of the same
+// file, or zeros after zeros) and locates; a block that does not is left for the next call,
+// which reports it. A verbatim block serves no byte past its stored length.
+ReadStatus FirstPiece(const VirtualDiskLayout* layout, BlockLocator locator, uint64_t offset,
+                      uint32_t length, DiskPiece* piece, ReadFailure* failure);
+
+// Serves a request piece by piece: First finds the next piece (FirstPiece, or a narrower
+// rule of the caller's), Serve copies it to its place; either fills *failure (when given) as it
+// fails. The first failure ends the request.
+struct PieceServer {
+  ReadStatus (*First)(void* context, uint64_t offset, uint32_t length, DiskPiece* piece,
+                      ReadFailure* failure);
+  ReadStatus (*Serve)(void* context, const DiskPiece* piece, uint8_t* destination,
+                      ReadFailure* failure);
+  void* Context;
+};
+ReadStatus ServePieces(PieceServer server, uint64_t offset, uint32_t length, uint8_t* destination,
+                       ReadFailure* failure);
+
 // Decodes block i into output (BlockSize bytes) without the cache, for callers that decode on
 // several threads with one reader each; *available is the number of bytes the block delivered.
-ReadStatus DecodeBlock(BlockReader* reader, uint32_t block, uint8_t* output, uint32_t* available);
+// On failure *failure (when given) names the block and, where a file was involved, its slot.
+ReadStatus DecodeBlock(BlockReader* reader, uint32_t block, uint8_t* output, uint32_t* available,
+                       ReadFailure* failure);

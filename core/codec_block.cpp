@@ -2,10 +2,10 @@
 // coded payload; every other method is a byte-token stream.
 #include "codec.h"
 #include "codec_copy.h"
+#include "image_format.h"
 
 namespace {
 
-constexpr uint8_t kMethodWordStream = 1;
 constexpr uint8_t kFlagCoded = 1;
 constexpr uint8_t kFlagLongHeader = 2;
 
@@ -17,9 +17,9 @@ int32_t DecompressMethod1(const uint8_t* input, uint32_t inputLength, uint8_t* o
   const uint32_t headerLength = 2 * width + 1;
   // The size field is also refused when the four bytes at its place are all 0xFF.
   if (inputLength < width + 5) return kMethod1HeaderRejected;
-  if (codec::Load32(input + 1 + width) == 0xFFFFFFFFu) return kMethod1HeaderRejected;
-  const uint32_t totalSize = width == 4 ? codec::Load32(input + 1) : input[1];
-  const uint32_t size = width == 4 ? codec::Load32(input + 1 + width) : input[1 + width];
+  if (LoadLe32(input + 1 + width) == 0xFFFFFFFFu) return kMethod1HeaderRejected;
+  const uint32_t totalSize = width == 4 ? LoadLe32(input + 1) : input[1];
+  const uint32_t size = width == 4 ? LoadLe32(input + 1 + width) : input[1 + width];
   if (size > *capacity) return kMethod1HeaderRejected;
 
   const uint8_t* payload = input + headerLength;

@@ -1,20 +1,12 @@
-// Little-endian loads and stores and the copies both block decoders share. The "wide" copies
-// move 8 or 16 bytes per step and may touch up to 15 bytes past the exact end: callers use
-// them only when the room they were given covers that slack.
+// The copies both block decoders share. The "wide" copies move 8 or 16 bytes per step and may
+// touch up to 15 bytes past the exact end: callers use them only when the room they were given
+// covers that slack.
 #pragma once
 #include <stdint.h>
 
-static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the block formats are little-endian");
+#include "little_endian.h"
 
 namespace codec {
-
-inline uint32_t Load32(const uint8_t* p) {
-  uint32_t v;
-  __builtin_memcpy(&v, p, 4);
-  return v;
-}
-
-inline void Store32(uint8_t* p, uint32_t v) { __builtin_memcpy(p, &v, 4); }
 
 inline void Copy8(uint8_t* to, const uint8_t* from) {
   uint64_t v;

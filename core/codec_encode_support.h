@@ -21,7 +21,7 @@ class OutputWriter {
   }
   void Put32(uint32_t value) {
     if (!Reserve(4)) return;
-    Store32(buffer_ + size_, value);
+    StoreLe32(buffer_ + size_, value);
     size_ += 4;
   }
   void PutBytes(const uint8_t* bytes, uint32_t count) {
@@ -49,7 +49,7 @@ class OutputWriter {
 constexpr uint32_t kHashBits = 14;
 static_assert(sizeof(CompressWorkspace::HashTable) / sizeof(uint32_t) == (1u << kHashBits));
 
-inline uint32_t HashOf4(const uint8_t* p) { return (Load32(p) * 2654435761u) >> (32 - kHashBits); }
+inline uint32_t HashOf4(const uint8_t* p) { return (LoadLe32(p) * 2654435761u) >> (32 - kHashBits); }
 
 // Starts every input from an empty table, so equal inputs give equal outputs.
 inline void ClearWorkspace(CompressWorkspace* work) {

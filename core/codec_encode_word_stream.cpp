@@ -60,7 +60,7 @@ class WordStreamWriter {
 
   void Finish() {
     if (out_->Failed()) return;
-    codec::Store32(out_->At(wordAt_), flags_ | 0x80000000u);
+    StoreLe32(out_->At(wordAt_), flags_ | 0x80000000u);
   }
 
  private:
@@ -166,8 +166,8 @@ uint32_t CompressMethod1(const uint8_t* input, uint32_t length, uint8_t* output,
   const uint32_t total = headerLength + payloadSize;
   output[0] = flags;
   if (longHeader) {
-    codec::Store32(output + 1, total);
-    codec::Store32(output + 5, length);
+    StoreLe32(output + 1, total);
+    StoreLe32(output + 5, length);
   } else {
     output[1] = static_cast<uint8_t>(total);
     output[2] = static_cast<uint8_t>(length);

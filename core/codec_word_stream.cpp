@@ -24,7 +24,7 @@ struct Token {
 
 // Up to 4 bytes at p, zero-padded past the end (only the token's own bytes are ever used).
 inline uint32_t LoadUpTo32(const uint8_t* p, uint32_t available) {
-  if (available >= 4) return codec::Load32(p);
+  if (available >= 4) return LoadLe32(p);
   uint32_t v = 0;
   for (uint32_t i = 0; i < available; ++i) v |= static_cast<uint32_t>(p[i]) << (8 * i);
   return v;
@@ -52,7 +52,7 @@ inline bool ReadToken(const uint8_t* in, uint32_t inLeft, Token* token) {
           *token = {4, ((t >> 4) & 0x7FF) + 3, t >> 15, false, 0};
         } else {
           if (inLeft < 12) return false;
-          *token = {12, codec::Load32(in + 4), codec::Load32(in + 8), false, 0};
+          *token = {12, LoadLe32(in + 4), LoadLe32(in + 8), false, 0};
         }
       } else {
         const uint8_t fillByte = static_cast<uint8_t>(t >> 16);
@@ -61,7 +61,7 @@ inline bool ReadToken(const uint8_t* in, uint32_t inLeft, Token* token) {
           *token = {3, count, 0, true, fillByte};
         } else {
           if (inLeft < 7) return false;
-          *token = {7, codec::Load32(in + 3), 0, true, fillByte};
+          *token = {7, LoadLe32(in + 3), 0, true, fillByte};
         }
       }
   }
@@ -75,7 +75,7 @@ inline void CopyUnits(uint8_t* out, uint32_t offset, uint32_t length) {
   const uint8_t* from = out - offset;
   uint32_t done = 0;
   do {
-    codec::Store32(out + done, codec::Load32(from + done));
+    StoreLe32(out + done, LoadLe32(from + done));
     done += 4;
   } while (done < length);
 }
@@ -100,7 +100,7 @@ bool DecompressWordStream(const uint8_t* payload, uint32_t payloadLength, uint8_
   for (;;) {
     if (control == kControlUsedUp) {
       if (inEnd - in < 4) return false;
-      control = codec::Load32(in) | kControlSentinel;
+      control = LoadLe32(in) | kControlSentinel;
       in += kControlWordBytes;
     }
     const uint32_t inLeft = static_cast<uint32_t>(inEnd - in);

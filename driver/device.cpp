@@ -3,6 +3,7 @@
 #include "device_extension.h"
 #include "device_security.h"
 #include "mount.h"
+#include "mount_record.h"
 #include "worker.h"
 
 namespace {
@@ -17,7 +18,7 @@ void StopWorker(DeviceExtension* extension) {
 NTSTATUS CreateDevice(PDRIVER_OBJECT driver, ULONG number) {
   WCHAR nameBuffer[64];
   NTSTATUS status = RtlStringCchPrintfW(nameBuffer, ARRAYSIZE(nameBuffer),
-                                        VAULTDISK_DEVICE_DIRECTORY L"\\Vaultdisk%u", number);
+                                        L"" VAULTDISK_DEVICE_NAME_FORMAT, number);
   if (!NT_SUCCESS(status)) return status;
   UNICODE_STRING name;
   RtlInitUnicodeString(&name, nameBuffer);

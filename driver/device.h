@@ -2,9 +2,6 @@
 #pragma once
 #include "kernel.h"
 
-// The object directory holding the devices; a macro, to build their names from it.
-#define VAULTDISK_DEVICE_DIRECTORY L"\\Device\\Vaultdisk"
-
 NTSTATUS CreateDevice(PDRIVER_OBJECT driver, ULONG number);
 
 // Stops the worker, closes what a mount left open and deletes the device.

@@ -7,8 +7,8 @@
 struct MountedImage;
 
 struct DeviceExtension {
-  // Published by the worker under RequestLock, read by the dispatch routines. Layout.Key is
-  // always zero here: the key lives only in the mounted image's expanded cipher context.
+  // Published by the worker under RequestLock, read by the dispatch routines. No key here: it
+  // lives only in the mounted image's expanded cipher context, wiped when the image goes.
   BOOLEAN MediaPresent;
   BOOLEAN ReadOnly;
   VirtualDiskLayout Layout;

@@ -3,6 +3,7 @@
 #include "device.h"
 #include "dispatch.h"
 #include "kernel.h"
+#include "mount_record.h"
 
 namespace {
 
@@ -51,7 +52,7 @@ NTSTATUS ReadParameters(PUNICODE_STRING registryPath, Parameters* parameters) {
 
 NTSTATUS CreateDirectory() {
   UNICODE_STRING name;
-  RtlInitUnicodeString(&name, VAULTDISK_DEVICE_DIRECTORY);
+  RtlInitUnicodeString(&name, L"" VAULTDISK_DEVICE_DIRECTORY);
   OBJECT_ATTRIBUTES attributes;
   InitializeObjectAttributes(&attributes, &name, OBJ_OPENIF | OBJ_PERMANENT | OBJ_KERNEL_HANDLE,
                              nullptr, nullptr);

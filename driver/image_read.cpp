@@ -28,7 +28,7 @@ NTSTATUS ReadImage(DeviceExtension* extension, PIRP irp) {
   auto* buffer = static_cast<uint8_t*>(MmGetSystemAddressForMdlSafe(irp->MdlAddress, NormalPagePriority));
   if (!buffer) return STATUS_INSUFFICIENT_RESOURCES;
 
-  NTSTATUS status = StatusOf(ReadVirtualDisk(&extension->Image->Reader, ULONGLONG(offset), length, buffer));
+  NTSTATUS status = StatusOf(ReadVirtualDisk(&extension->Image->Reader, ULONGLONG(offset), length, buffer, nullptr));
   if (NT_SUCCESS(status)) irp->IoStatus.Information = length;
   return status;
 }

@@ -13,7 +13,7 @@ namespace {
 // "\\.\Q:" count too.
 bool IsNamedInDeviceDirectory(HANDLE handle) {
   UNICODE_STRING prefix;
-  RtlInitUnicodeString(&prefix, VAULTDISK_DEVICE_DIRECTORY L"\\");
+  RtlInitUnicodeString(&prefix, L"" VAULTDISK_DEVICE_DIRECTORY "\\");
   // Room for the longest name there is: no second query with a longer buffer.
   const ULONG size = sizeof(OBJECT_NAME_INFORMATION) + UNICODE_STRING_MAX_BYTES + sizeof(WCHAR);
   auto* info = static_cast<OBJECT_NAME_INFORMATION*>(AllocatePool(size));
@@ -111,9 +111,9 @@ NTSTATUS MountImage(PDEVICE_OBJECT device, PIRP irp) {
   if (record && stack->Parameters.DeviceIoControl.InputBufferLength >= kMountRecordHeaderSize)
     RtlSecureZeroMemory(record + __builtin_offsetof(MountRecord, KeyField), sizeof MountRecord::KeyField);
   MountedImage* image = nullptr;
-  NTSTATUS status = valid ? CreateMountedImage(&parsed.Layout, &image) : STATUS_INVALID_PARAMETER;
+  NTSTATUS status = valid ? CreateMountedImage(&parsed.Layout, parsed.Key, &image) : STATUS_INVALID_PARAMETER;
   // Whatever happened, the reader's expanded schedule is the only form of the key left.
-  RtlSecureZeroMemory(parsed.Layout.Key, sizeof parsed.Layout.Key);
+  RtlSecureZeroMemory(parsed.Key, sizeof parsed.Key);
   if (!NT_SUCCESS(status)) return status;
 
   ULONG alignment = FILE_BYTE_ALIGNMENT;

@@ -32,7 +32,7 @@ bool ReadImageFile(void* context, uint32_t slot, uint64_t offset, uint8_t* buffe
 
 }  // namespace
 
-NTSTATUS CreateMountedImage(const VirtualDiskLayout* layout, MountedImage** image) {
+NTSTATUS CreateMountedImage(const VirtualDiskLayout* layout, const uint8_t* key, MountedImage** image) {
   *image = nullptr;
   const uint32_t decodedBlocks = DecodedBlocksFor(layout->BlockSize);
   const uint64_t workSize = BlockReaderWorkSize(layout, decodedBlocks);
@@ -49,12 +49,10 @@ NTSTATUS CreateMountedImage(const VirtualDiskLayout* layout, MountedImage** imag
     return STATUS_INSUFFICIENT_RESOURCES;
   }
   FileSource files = {ReadImageFile, created};
-  if (!InitBlockReader(&created->Reader, layout, files, created->Work, workSize, decodedBlocks)) {
+  if (!InitBlockReader(&created->Reader, layout, key, files, created->Work, workSize, decodedBlocks)) {
     DestroyMountedImage(created);
     return STATUS_INVALID_PARAMETER;
   }
-  // The expanded schedule is all the reader needs; the raw key goes.
-  RtlSecureZeroMemory(created->Reader.Layout.Key, sizeof created->Reader.Layout.Key);
   *image = created;
   return STATUS_SUCCESS;
 }

@@ -11,9 +11,10 @@ struct MountedImage {
   HANDLE FileHandles[1];  // FileCount slots; null where no file was opened
 };
 
-// Allocates everything the layout needs, with no file opened yet. Returns
+// Allocates everything the layout needs, with no file opened yet, and expands key into the
+// reader: the reader's cipher context is the one place the driver keeps it. Returns
 // STATUS_INSUFFICIENT_RESOURCES with nothing allocated when the pool cannot provide it.
-NTSTATUS CreateMountedImage(const VirtualDiskLayout* layout, MountedImage** image);
+NTSTATUS CreateMountedImage(const VirtualDiskLayout* layout, const uint8_t* key, MountedImage** image);
 
 // Closes every open file and frees all the image's memory; the key schedule is wiped first.
 void DestroyMountedImage(MountedImage* image);

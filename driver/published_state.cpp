@@ -16,7 +16,6 @@ void Publish(DeviceExtension* extension, BOOLEAN mediaPresent, const VirtualDisk
   KeAcquireSpinLock(&extension->RequestLock, &irql);
   if (layout) {
     extension->Layout = *layout;
-    RtlSecureZeroMemory(extension->Layout.Key, sizeof extension->Layout.Key);
     extension->ReadOnly = TRUE;
   }
   extension->MediaPresent = mediaPresent;

@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ParsedMountRecord parsed;
   memset(&parsed, 0xAA, sizeof parsed);
   if (!ParseMountRecord(record.data(), uint32_t(size), &parsed)) {
-    for (uint8_t byte : parsed.Layout.Key)
+    for (uint8_t byte : parsed.Key)
       if (byte != 0) abort();
     return 0;
   }

@@ -43,9 +43,12 @@ bool ReadAt(void* context, uint32_t, uint64_t offset, uint8_t* buffer, uint32_t 
 
 void ReadInto(BlockReader* reader, uint64_t offset, uint32_t length) {
   std::vector<uint8_t> destination(length);
-  const ReadStatus status = ReadVirtualDisk(reader, offset, length, destination.data());
+  ReadFailure failure{};
+  const ReadStatus status = ReadVirtualDisk(reader, offset, length, destination.data(), &failure);
   if (status != kReadOk && status != kReadBadRequest && status != kReadFileFailed && status != kReadDataError)
     abort();
+  // A failure names a block of the disk, or none.
+  if (status != kReadOk && failure.Block != kNoBlock && failure.Block >= reader->Layout.BlockCount) abort();
 }
 
 }  // namespace
@@ -68,7 +71,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   layout.RawOffset = in.Take<uint32_t>();
   const uint64_t offsets[2] = {in.Take<uint64_t>(), in.Take<uint64_t>()};
   const uint32_t lengths[2] = {in.Take<uint32_t>() % kMaxRequest, in.Take<uint32_t>() % kMaxRequest};
-  for (size_t i = 0; i < sizeof layout.Key; ++i) layout.Key[i] = uint8_t(i + 1);
+  uint8_t key[kMaxKeyBytes];
+  for (size_t i = 0; i < sizeof key; ++i) key[i] = uint8_t(i + 1);
 
   // The file slots' bytes in a buffer of their own size.
   const std::vector<uint8_t> bytes(data + kHeaderSize, data + size);
@@ -77,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (workSize == 0) return 0;
   std::vector<uint8_t> work(workSize);
   BlockReader reader;
-  if (!InitBlockReader(&reader, &layout, {ReadAt, &files}, work.data(), work.size(), 2)) abort();
+  if (!InitBlockReader(&reader, &layout, key, {ReadAt, &files}, work.data(), work.size(), 2)) abort();
 
   for (int i = 0; i < 2; ++i) ReadInto(&reader, offsets[i], lengths[i]);
   for (uint32_t i = 0; i < kStartReads && uint64_t(i) * 4096 < layout.DiskLength; ++i) ReadInto(&reader, i * 4096ull, 4096);

@@ -5,6 +5,7 @@
 
 #include "block_reader.h"
 #include "file_io.h"
+#include "image_format.h"
 
 std::optional<std::vector<BlockEntry>> ReadBlockIndex(const CImageFile& image,
                                                       const CPartitionBlocks& blocks,
@@ -28,15 +29,19 @@ std::optional<std::vector<BlockEntry>> ReadBlockIndex(const CImageFile& image,
     return fail("cannot read the block index in " + image.FilePath);
 
   std::vector<BlockEntry> entries(count);
-  const bool oldLayout = image.Version <= 2;  // 12-byte entries, then the digests in order
+  // Old versions: 12-byte entries, then the digests in order.
+  const bool oldLayout = image.Version < kFirstVersionWithEntryDigests;
+  const uint32_t entrySize = IndexEntrySizeOf(image.Version);
   for (uint64_t i = 0; i < count; ++i) {
     BlockEntry& entry = entries[i];
-    const uint8_t* at = bytes.data() + i * (oldLayout ? 12 : kBlockEntrySize);
+    const uint8_t* at = bytes.data() + i * entrySize;
     const IndexEntryFields fields = LoadIndexEntry(at, image.Version);
     entry.Offset = fields.FileOffset;
     entry.LengthAndMethod = fields.LengthAndMethod;
     entry.FileNumber = fields.Slot;
-    std::memcpy(entry.BlockDigest.data(), oldLayout ? bytes.data() + count * 12 + i * 16 : at + 8, 16);
+    const uint8_t* digest = oldLayout ? bytes.data() + count * kIndexEntrySizeOld + i * kBlockDigestSize
+                                      : at + kEntryDigestOffset;
+    std::memcpy(entry.BlockDigest.data(), digest, kBlockDigestSize);
   }
   return entries;
 }

@@ -66,7 +66,7 @@ void CImageFile::Serialize(CStdArchive& archive) {
   if (archive.FileSize() < kTrailerSize) throw kInvalidFile;
   StoredSize = static_cast<uint64_t>(archive.FileSize());
   fileRefsLeft_ = kMaxCatalogueFileRefs;
-  archive.Seek(-40, CStdArchive::kEnd);
+  archive.Seek(-static_cast<int64_t>(kTrailerSize - kTrailerMagicAt), CStdArchive::kEnd);
   char magic[sizeof kImageMagic];
   if (archive.Read(magic, sizeof magic) != sizeof magic ||
       std::memcmp(magic, kImageMagic, sizeof magic) != 0)

@@ -13,7 +13,10 @@ using ImageId = std::array<uint8_t, 8>;
 
 constexpr uint16_t kCurrentImageVersion = 6;
 constexpr char kImageMagic[22] = "__79241006_2651_11D4_";  // 21 characters and a zero byte
-constexpr uint32_t kTrailerSize = 48;
+// The trailer ends the file: catalogue offset (8 bytes), magic, version (2), catalogue digest.
+constexpr uint32_t kTrailerMagicAt = 8;
+constexpr uint32_t kTrailerSize = kTrailerMagicAt + sizeof kImageMagic + 2 + 16;
+static_assert(kTrailerSize == 48);
 constexpr int32_t kMaxDisks = 10;
 constexpr int32_t kMaxFileBackupStrings = 500;
 // Sane limits of counts the format leaves open. A disk has at most 256 partitions (and so as

@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "image_format.h"
 #include "std_archive.h"
 
 class CImageFile;
@@ -79,14 +80,8 @@ class CPartitionBlocks {
   uint64_t IndexEnd(uint16_t version) const { return IndexOffset + IndexSize(version); }
 };
 
-// Block index entry sizes on disk.
-constexpr uint32_t kBlockEntrySizeOld = 28;  // versions 0-2: 12-byte entry + 16-byte digest
-constexpr uint32_t kBlockEntrySize = 30;     // version 3 on
-constexpr uint32_t BlockEntrySize(uint16_t version) {
-  return version <= 2 ? kBlockEntrySizeOld : kBlockEntrySize;
-}
 inline uint64_t CPartitionBlocks::IndexSize(uint16_t version) const {
-  return uint64_t{BlockCount} * BlockEntrySize(version);
+  return uint64_t{BlockCount} * IndexBytesPerBlock(version);
 }
 
 struct ImagePartition {

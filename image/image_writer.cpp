@@ -11,14 +11,13 @@
 #include "cipher.h"
 #include "codec_encode.h"
 #include "file_io.h"
+#include "image_format.h"
 #include "md5.h"
 #include "password.h"
 
 namespace {
 constexpr uint32_t kFileBackupBlockSize = 65536;
-constexpr uint32_t kMaxBlockSize = 4u << 20;  // twice this still fits the 24-bit stored length
 constexpr uint64_t kPartitionAlignment = 1u << 20;
-constexpr uint8_t kMethod1 = 1, kMethodByteTokens = 0;
 
 [[noreturn]] void Fail(const std::string& message) { throw ImageWriterError(message); }
 
@@ -134,7 +133,7 @@ void SetWriter::Validate() {
     Check(options_.Disks.size() == 1 && options_.Disks[0].Partitions.size() == 1,
           "a file backup holds one disk with one partition");
   blockSize_ = options_.FileBackup ? kFileBackupBlockSize : options_.BlockSize;
-  Check(blockSize_ >= 512 && blockSize_ <= kMaxBlockSize && blockSize_ % 512 == 0,
+  Check(blockSize_ >= 512 && blockSize_ <= kMaxWrittenBlockSize && blockSize_ % 512 == 0,
         "block size must be a multiple of 512 up to 4 MiB");
   // Every input opens before any output is created.
   for (const WriterDisk& disk : options_.Disks)
@@ -238,7 +237,7 @@ BlockEntry SetWriter::StoreBlock(std::vector<uint8_t>& block, uint32_t blockNumb
   if (options_.CompressionLevel) {
     bool method1 = options_.Method == BlockMethod::Method1 ||
                    (options_.Method == BlockMethod::Alternate && blockNumber % 2 == 0);
-    method = method1 ? kMethod1 : kMethodByteTokens;
+    method = method1 ? kMethodWordStream : kMethodByteTokens;
     auto capacity = static_cast<uint32_t>(2 * blockSize_);
     length = method1 ? CompressMethod1(block.data(), blockSize_, coded_.data(), capacity,
                                        workspace_.get())
@@ -254,7 +253,7 @@ BlockEntry SetWriter::StoreBlock(std::vector<uint8_t>& block, uint32_t blockNumb
     EncryptCbc(&cipher_, coded_.data(), static_cast<int32_t>(length));
   }
   entry.Offset = position_;
-  entry.LengthAndMethod = length | uint32_t{method} << 24;
+  entry.LengthAndMethod = length | uint32_t{method} << kMethodShift;
   WriteBytes(coded_.data(), length);
   return entry;
 }

@@ -45,12 +45,3 @@ KeyField MakeKeyField(uint32_t passwordFlag, uint32_t cipherType, const CStdStri
 KeyField MakeKeyField(const CImageFile& image) {
   return MakeKeyField(image.PasswordFlag, image.CipherType, image.Password);
 }
-
-int32_t CipherKeyBits(uint16_t cipherType) {
-  switch (cipherType) {
-    case 1: return 128;
-    case 2: return 192;
-    case 3: return 256;
-    default: return 0;
-  }
-}

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "image_file.h"
+#include "image_format.h"
 
 // MD5 of the entry's bytes equals the stored digest: exact, case and all.
 bool PasswordMatches(const Digest& storedDigest, const CStdString& entry);
@@ -26,15 +27,12 @@ PasswordEntry AcceptPassword(CImageFile& image, std::string_view utf8Entry);
 void WipeText(std::string& text);
 
 struct KeyField {
-  std::array<uint8_t, 32> Key{};
+  std::array<uint8_t, kMaxKeyBytes> Key{};
   uint16_t CipherType = 0;  // 0 when the password flag is clear
 };
 // Cipher 1 copies 8 password bytes, 2 copies 16, 3 copies 32; the rest stays zero.
 KeyField MakeKeyField(uint32_t passwordFlag, uint32_t cipherType, const CStdString& password);
 KeyField MakeKeyField(const CImageFile& image);  // from its flag, cipher type and Password
-
-// AES key length the driver expands for a cipher type (128/192/256), 0 for none or unknown.
-int32_t CipherKeyBits(uint16_t cipherType);
 
 // UTF-8 text to Windows-1252 bytes, the form images hold passwords in; nullopt when the text
 // is not valid UTF-8 or holds a character that code page lacks.

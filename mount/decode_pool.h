@@ -27,6 +27,7 @@ struct DecodedBlock {
   std::vector<uint8_t> Data;
   uint32_t Available = 0;  // bytes of Data the block delivered
   ReadStatus Status = kReadOk;
+  uint32_t FailedSlot = kNoSlot;  // with a failed Status: the file involved, where known
   bool Ready = false;
   bool Keep = true;  // false: only its check mattered, the cache lets it go once ready
 };

@@ -19,7 +19,7 @@ std::string DosName(char letter) { return {letter, ':'}; }
 
 std::string DeviceName(unsigned deviceNumber) {
   char name[64];
-  snprintf(name, sizeof name, "\\Device\\Vaultdisk\\Vaultdisk%u", deviceNumber);
+  snprintf(name, sizeof name, VAULTDISK_DEVICE_NAME_FORMAT, deviceNumber);
   return name;
 }
 

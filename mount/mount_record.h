@@ -12,6 +12,11 @@ constexpr uint32_t IOCTL_IMAGE_MOUNT = 0x8000E000;
 constexpr uint32_t IOCTL_IMAGE_UNMOUNT = 0x8000E004;
 constexpr uint32_t IOCTL_IMAGE_QUERY = 0x80006008;
 
+// The driver's disk devices, by device number. Macros: the driver needs them as wide literals
+// (L"" VAULTDISK_DEVICE_NAME_FORMAT), the program as narrow ones.
+#define VAULTDISK_DEVICE_DIRECTORY "\\Device\\Vaultdisk"
+#define VAULTDISK_DEVICE_NAME_FORMAT VAULTDISK_DEVICE_DIRECTORY "\\Vaultdisk%u"
+
 #pragma pack(push, 1)
 struct MountRecord {
   uint16_t FormatVersion;
@@ -23,7 +28,7 @@ struct MountRecord {
   uint64_t IndexOffset;
   uint64_t RawLength;
   uint64_t RawOffset;
-  uint8_t KeyField[32];
+  uint8_t KeyField[kMaxKeyBytes];
   uint16_t CipherType;
   uint16_t FileListLength;
   uint16_t FileEntryCount;
@@ -50,10 +55,12 @@ struct MountFileEntry {
   uint16_t Slot;
 };
 
-// A record that passed ParseMountRecord: its values, and its file list to walk with
-// NextMountFile. Points into the record, which must outlive it.
+// A record that passed ParseMountRecord: its values, its key, and its file list to walk with
+// NextMountFile. Points into the record, which must outlive it. Whoever parses wipes Key once
+// the reader has expanded it.
 struct ParsedMountRecord {
   VirtualDiskLayout Layout;
+  uint8_t Key[kMaxKeyBytes];
   uint16_t FileEntryCount;
   const uint8_t* FileList;
   uint32_t FileListLength;
@@ -68,7 +75,7 @@ struct MountFileCursor {
 // and a file list of at least one entry within the input, FileListLength covering exactly
 // FileEntryCount entries, each a nonempty NUL-terminated path and a slot below the slot count
 // that no other entry names, and values the read path accepts (IsValidLayout). The key is copied
-// into parsed->Layout.Key only once all of that passed; false leaves the key zero and the rest
+// into parsed->Key only once all of that passed; false leaves the key zero and the rest
 // of *parsed unspecified.
 bool ParseMountRecord(const uint8_t* record, uint32_t size, ParsedMountRecord* parsed);
 

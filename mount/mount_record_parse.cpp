@@ -1,5 +1,7 @@
 #include "mount_record.h"
 
+#include "little_endian.h"
+
 namespace {
 
 // A file list entry is at least one path byte, its NUL and the 16-bit slot.
@@ -11,7 +13,7 @@ bool ReadEntry(const uint8_t* at, const uint8_t* end, MountFileEntry* entry, con
   if (nul == end || nul == at || end - nul < 3) return false;
   entry->Path = reinterpret_cast<const char*>(at);
   entry->PathLength = uint32_t(nul - at);
-  entry->Slot = uint16_t(nul[1] | (nul[2] << 8));
+  entry->Slot = LoadLe16(nul + 1);
   *next = nul + 3;
   return true;
 }
@@ -47,7 +49,7 @@ void WipeBytes(void* bytes, uint32_t size) {
 
 bool ParseMountRecord(const uint8_t* record, uint32_t size, ParsedMountRecord* parsed) {
   // A refused record leaves no key behind: the key is the last thing copied, once all else passed.
-  WipeBytes(parsed->Layout.Key, sizeof(parsed->Layout.Key));
+  WipeBytes(parsed->Key, sizeof(parsed->Key));
   if (record == nullptr || size < kMountRecordHeaderSize + kSmallestEntry) return false;
   // The fixed fields around the key, never the key itself.
   MountRecord fixed;
@@ -89,7 +91,7 @@ bool ParseMountRecord(const uint8_t* record, uint32_t size, ParsedMountRecord* p
   }
   if (cursor.Next != cursor.End) return false;  // bytes beyond the last entry
   if (!SlotsAreDistinct(parsed, fixed.FileSlotCount)) return false;
-  __builtin_memcpy(layout.Key, record + kKeyAt, sizeof(layout.Key));
+  __builtin_memcpy(parsed->Key, record + kKeyAt, sizeof(parsed->Key));
   return true;
 }
 

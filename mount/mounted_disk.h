@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "block_bitmap.h"
@@ -50,23 +51,22 @@ class MountedDisk {
   const VirtualDiskLayout& Layout() const { return layout_; }
   uint64_t Size() const { return layout_.DiskLength; }
 
-  // Thread-safe. Same statuses as ReadVirtualDisk. On failure *failedAt (when given) is the
-  // disk offset of the first byte that could not be served.
-  ReadStatus Read(uint64_t offset, uint32_t length, uint8_t* destination, uint64_t* failedAt = nullptr);
+  // Thread-safe. Same statuses and failure as ReadVirtualDisk.
+  ReadStatus Read(uint64_t offset, uint32_t length, uint8_t* destination, ReadFailure* failure = nullptr);
+  // "bytes at offset N (block B in <file>)", or "(raw region in <file>)", for messages.
+  std::string FailureText(const ReadFailure& failure) const;
   // Thread-safe. The longest run of the request's first bytes that lies in one piece in a file
   // (or is zeros) and may be served as it is, for callers that move file bytes without copying
   // them. Errors as Read.
   ReadStatus Extent(uint64_t offset, uint32_t length, StoredExtent* extent);
   // Block i as decoded (BlockSize bytes at most) and where it is stored; for verify.
   ReadStatus ReadBlock(uint32_t block, std::vector<uint8_t>& data, BlockLocation* location);
-  // The block holding a disk byte past the raw region, for messages; -1 in the raw region.
-  int64_t BlockAt(uint64_t offset) const;
 
  private:
   friend class DecodePool;
   // Wiped when it goes, on every path.
   struct Key {
-    std::array<uint8_t, sizeof(VirtualDiskLayout::Key)> Bytes{};
+    std::array<uint8_t, kMaxKeyBytes> Bytes{};
     ~Key();
   };
 
@@ -80,15 +80,21 @@ class MountedDisk {
   bool NeedsProducing(uint32_t block) const { return !verbatimBlocks_ || !checked_->Test(block); }
 
   ReadStatus Locate(uint32_t block, BlockLocation* location, Digest* digest) const;
+  // The core's locator: a block served without decoding must also pass its digest.
+  static ReadStatus LocateServable(void* context, uint32_t block, BlockLocation* location);
   bool DigestMatches(const BlockLocation& location, const Digest& digest, const uint8_t* data,
                      uint32_t length);
   ReadStatus CheckedVerbatim(uint32_t block, const BlockLocation& location, const Digest& digest);
   bool Sequential(uint32_t first, uint32_t last);
-  ReadStatus InFile(uint32_t slot, uint64_t offset, uint32_t length, StoredExtent* extent) const;
-  ReadStatus ReadDecoded(uint64_t offset, uint32_t length, uint8_t* destination, uint64_t* failedAt);
+  void DecodeAhead(uint64_t offset, uint32_t length);
+  // The core's first piece, cut back to what the files hold: a splice cannot see a short read.
+  ReadStatus ServablePiece(uint64_t offset, uint32_t length, DiskPiece* piece, ReadFailure* failure);
+  ReadStatus ServePiece(const DiskPiece& piece, uint8_t* destination, ReadFailure* failure);
+  ReadStatus ReadDecoded(const DiskPiece& piece, uint8_t* destination, ReadFailure* failure);
 
-  VirtualDiskLayout layout_{};  // Key all zero
+  VirtualDiskLayout layout_{};
   std::vector<int> files_;      // by slot, -1 when the record names no file for it
+  std::vector<std::string> paths_;  // by slot, for messages
   std::vector<uint64_t> fileSizes_;
   std::vector<uint8_t> index_;  // the block index (at IndexOffset of the last file), or empty
   bool verbatimBlocks_ = false;  // stored blocks are the disk's bytes as they are

@@ -18,9 +18,6 @@ namespace {
 
 // Block indexes up to this size are held in memory: 32 MiB covers 1 Ti blocks of 64 KiB.
 constexpr uint64_t kIndexInMemoryBytes = 32u << 20;
-// Where a block's digest lies in its index entry, from the first format version that has one.
-constexpr uint16_t kFirstVersionWithDigests = 3;
-constexpr uint32_t kEntryDigestOffset = 8;
 
 bool PreadExactly(int fd, uint8_t* buffer, uint32_t length, uint64_t offset) {
   uint32_t done = 0;
@@ -56,11 +53,11 @@ MountedDisk::MountedDisk(std::vector<uint8_t> record, MountedDiskOptions options
   if (!ParseMountRecord(record.data(), uint32_t(std::min<size_t>(record.size(), UINT32_MAX)), &parsed))
     throw MountedDiskError("the mount record is not valid");
   layout_ = parsed.Layout;
-  explicit_bzero(layout_.Key, sizeof(layout_.Key));
   workSize_ = BlockReaderWorkSize(&layout_, 1);
   if (workSize_ == 0) throw MountedDiskError("the mount record is not valid");
 
   files_.assign(layout_.FileCount, -1);
+  paths_.assign(layout_.FileCount, {});
   auto closeFiles = [this] {
     for (int opened : files_) if (opened >= 0) close(opened);
   };
@@ -76,6 +73,7 @@ MountedDisk::MountedDisk(std::vector<uint8_t> record, MountedDiskOptions options
     }
     if (files_[entry.Slot] >= 0) close(files_[entry.Slot]);
     files_[entry.Slot] = fd;
+    paths_[entry.Slot] = path;
   }
   try {
     // The files do not change while mounted: a range past the end fails before any read.
@@ -85,7 +83,7 @@ MountedDisk::MountedDisk(std::vector<uint8_t> record, MountedDiskOptions options
       if (files_[slot] >= 0 && fstat(files_[slot], &status) == 0) fileSizes_[slot] = uint64_t(status.st_size);
     }
     verbatimBlocks_ = layout_.Compressed == 0 && layout_.CipherType == 0;
-    checkDigests_ = options.CheckDigests && layout_.FormatVersion >= kFirstVersionWithDigests;
+    checkDigests_ = options.CheckDigests && layout_.FormatVersion >= kFirstVersionWithEntryDigests;
     checked_ = std::make_unique<BlockBitmap>(layout_.BlockCount);
     // Every read looks its blocks up in the index: random reads would otherwise cost a file
     // read of an index batch each, and a cold sequential pass a seek to the index now and then.
@@ -103,7 +101,7 @@ MountedDisk::MountedDisk(std::vector<uint8_t> record, MountedDiskOptions options
     closeFiles();
     throw;
   }
-  std::memcpy(key_.Bytes.data(), parsed.Layout.Key, key_.Bytes.size());
+  std::memcpy(key_.Bytes.data(), parsed.Key, key_.Bytes.size());
 }
 
 MountedDisk::~MountedDisk() {
@@ -112,11 +110,7 @@ MountedDisk::~MountedDisk() {
 }
 
 void MountedDisk::SetUpReader(BlockReader* reader, uint8_t* work, uint64_t workSize) {
-  VirtualDiskLayout withKey = layout_;
-  WipedOnExit<VirtualDiskLayout> wipe{withKey};
-  std::memcpy(withKey.Key, key_.Bytes.data(), key_.Bytes.size());
-  InitBlockReader(reader, &withKey, {ReadFile, this}, work, workSize, 1);
-  explicit_bzero(reader->Layout.Key, sizeof(reader->Layout.Key));  // its cipher holds what it needs
+  InitBlockReader(reader, &layout_, key_.Bytes.data(), {ReadFile, this}, work, workSize, 1);
 }
 
 bool MountedDisk::ReadFile(void* context, uint32_t slot, uint64_t offset, uint8_t* buffer,
@@ -149,9 +143,11 @@ ReadStatus MountedDisk::Locate(uint32_t block, BlockLocation* location, Digest* 
   uint32_t got = 0;
   if (!ReadFile(const_cast<MountedDisk*>(this), layout_.FileCount - 1u,
                 layout_.IndexOffset + uint64_t(block) * entrySize, entry, entrySize, &got) ||
-      got != entrySize)
+      got != entrySize) {
+    location->Slot = layout_.FileCount - 1u;
     return kReadFileFailed;
-  if (digest && layout_.FormatVersion >= kFirstVersionWithDigests)
+  }
+  if (digest && layout_.FormatVersion >= kFirstVersionWithEntryDigests)
     std::memcpy(digest->data(), entry + kEntryDigestOffset, digest->size());
   return CheckIndexEntry(&layout_, entry, location);
 }
@@ -179,7 +175,9 @@ void MountedDisk::Produce(BlockReader* reader, uint32_t block, DecodedBlock& ent
   uint8_t* output = checkOnly ? reader->DecodedBlocks : entry.Data.data();
   reader->Slots[0].LastUse = 0;
   uint32_t available = 0;
-  entry.Status = DecodeBlock(reader, block, output, &available);
+  ReadFailure failure{0, block, kNoSlot};
+  entry.Status = DecodeBlock(reader, block, output, &available, &failure);
+  entry.FailedSlot = failure.Slot;
   entry.Available = checkOnly ? 0 : available;
   if (entry.Status != kReadOk || !checkDigests_) return;
   BlockLocation location;
@@ -188,6 +186,7 @@ void MountedDisk::Produce(BlockReader* reader, uint32_t block, DecodedBlock& ent
   if (entry.Status != kReadOk) return;
   if (!DigestMatches(location, digest, output, available)) {
     entry.Status = kReadDataError;
+    if (location.StoredLength != 0) entry.FailedSlot = location.Slot;
     return;
   }
   if (verbatimBlocks_) checked_->Set(block);
@@ -212,12 +211,44 @@ bool MountedDisk::Sequential(uint32_t first, uint32_t last) {
   return sequential;
 }
 
-ReadStatus MountedDisk::InFile(uint32_t slot, uint64_t offset, uint32_t length,
-                               StoredExtent* extent) const {
-  if (slot >= files_.size()) return kReadDataError;
-  if (files_[slot] < 0) return kReadFileFailed;
-  if (SumOverflows(offset, length) || offset + length > fileSizes_[slot]) return kReadFileFailed;
-  *extent = {files_[slot], offset, length};
+ReadStatus MountedDisk::LocateServable(void* context, uint32_t block, BlockLocation* location) {
+  MountedDisk& disk = *static_cast<MountedDisk*>(context);
+  Digest digest{};
+  ReadStatus status = disk.Locate(block, location, &digest);
+  // A block to decode is checked where it is produced.
+  if (status != kReadOk || (!disk.verbatimBlocks_ && location->StoredLength != 0)) return status;
+  return disk.CheckedVerbatim(block, *location, digest);
+}
+
+// The request's later blocks: the threads produce them while this one serves the first.
+void MountedDisk::DecodeAhead(uint64_t offset, uint32_t length) {
+  if (verbatimBlocks_ && !checkDigests_) return;  // nothing to produce
+  const uint64_t end = offset + length;
+  if (end <= layout_.RawLength) return;
+  const uint64_t start = std::max(offset, layout_.RawLength);
+  BlockSpan span;
+  if (BlocksOfRange(&layout_, start, uint32_t(end - start), &span) != kReadOk) return;
+  if (Sequential(span.First, span.Last))
+    pool_->Ahead(*this, span.First + 1, span.Last - span.First + pool_->ReadAheadBlocks());
+}
+
+ReadStatus MountedDisk::ServablePiece(uint64_t offset, uint32_t length, DiskPiece* piece,
+                                      ReadFailure* failure) {
+  ReadStatus status = FirstPiece(&layout_, {LocateServable, this}, offset, length, piece, failure);
+  if (status != kReadOk || (piece->Kind != kPieceRaw && piece->Kind != kPieceVerbatim)) return status;
+  const uint64_t fileSize = files_[piece->Slot] < 0 ? 0 : fileSizes_[piece->Slot];
+  const uint64_t inFile = fileSize > piece->FileOffset ? fileSize - piece->FileOffset : 0;
+  if (inFile >= piece->Length) return kReadOk;
+  // The blocks before the first that runs past the end of its file; the next call reports it.
+  const uint32_t firstPart = std::min(layout_.BlockSize - piece->BlockOffset, piece->Length);
+  uint64_t keep = 0;
+  if (piece->Kind == kPieceVerbatim && inFile >= firstPart)
+    keep = firstPart + (inFile - firstPart) / layout_.BlockSize * layout_.BlockSize;
+  if (keep == 0) {
+    if (failure) *failure = {offset, piece->Block, piece->Slot};
+    return kReadFileFailed;
+  }
+  piece->Length = uint32_t(keep);
   return kReadOk;
 }
 
@@ -225,100 +256,56 @@ ReadStatus MountedDisk::Extent(uint64_t offset, uint32_t length, StoredExtent* e
   *extent = {};
   if (SumOverflows(offset, length) || offset + length > layout_.DiskLength) return kReadBadRequest;
   if (length == 0) return kReadOk;
-  if (offset < layout_.RawLength) {
-    if (SumOverflows(layout_.RawOffset, offset)) return kReadBadRequest;
-    uint32_t rawPart = uint32_t(std::min<uint64_t>(length, layout_.RawLength - offset));
-    return InFile(layout_.RawFileSlot, layout_.RawOffset + offset, rawPart, extent);
-  }
-  if (!verbatimBlocks_) return kReadOk;
-
-  BlockSpan span;
-  ReadStatus status = BlocksOfRange(&layout_, offset, length, &span);
-  if (status != kReadOk) return status;
-  if (checkDigests_ && Sequential(span.First, span.Last))
-    pool_->Ahead(*this, span.First, span.Last - span.First + 1 + pool_->ReadAheadBlocks());
-  uint32_t from = span.FirstOffset;
-  // Whole blocks as long as they continue the run: adjacent in one file, or zeros after zeros.
-  StoredExtent run;
-  for (uint32_t block = span.First; run.Length < length; ++block) {
-    BlockLocation location;
-    Digest digest{};
-    status = Locate(block, &location, &digest);
-    const uint32_t count = std::min(layout_.BlockSize - from, length - run.Length);
-    StoredExtent piece{-1, 0, count};
-    if (status == kReadOk && location.StoredLength != 0) {
-      const uint32_t stored = std::min(location.StoredLength, layout_.BlockSize);
-      status = from + count > stored ? kReadDataError  // the block is short
-                                     : InFile(location.Slot, location.FileOffset + from, count, &piece);
-    }
-    if (status == kReadOk) status = CheckedVerbatim(block, location, digest);
-    if (status != kReadOk) {
-      if (run.Length == 0) return status;
-      break;  // the next call reports it
-    }
-    if (run.Length == 0) {
-      run = piece;
-    } else {
-      if (piece.File != run.File || (piece.File >= 0 && piece.Offset != run.Offset + run.Length)) break;
-      run.Length += count;
-    }
-    from = 0;
-  }
-  *extent = run;
+  if (verbatimBlocks_) DecodeAhead(offset, length);  // else Read follows, and looks ahead
+  DiskPiece piece;
+  ReadStatus status = ServablePiece(offset, length, &piece, nullptr);
+  if (status != kReadOk || piece.Kind == kPieceDecode) return status;
+  *extent = {piece.Kind == kPieceZeros ? -1 : files_[piece.Slot], piece.FileOffset, piece.Length};
   return kReadOk;
 }
 
-ReadStatus MountedDisk::Read(uint64_t offset, uint32_t length, uint8_t* destination, uint64_t* failedAt) {
+ReadStatus MountedDisk::Read(uint64_t offset, uint32_t length, uint8_t* destination, ReadFailure* failure) {
   if (SumOverflows(offset, length) || offset + length > layout_.DiskLength) {
-    if (failedAt) *failedAt = offset;
+    if (failure) *failure = {offset, kNoBlock, kNoSlot};
     return kReadBadRequest;
   }
-  while (length > 0) {
-    StoredExtent extent;
-    ReadStatus status = Extent(offset, length, &extent);
-    if (status == kReadOk && extent.Length == 0) return ReadDecoded(offset, length, destination, failedAt);
-    if (status == kReadOk && extent.File < 0)
-      std::memset(destination, 0, extent.Length);
-    else if (status == kReadOk && !PreadExactly(extent.File, destination, extent.Length, extent.Offset))
-      status = kReadFileFailed;
-    if (status != kReadOk) {
-      if (failedAt) *failedAt = offset;
-      return status;
-    }
-    offset += extent.Length;
-    length -= extent.Length;
-    destination += extent.Length;
-  }
-  return kReadOk;
+  if (length > 0) DecodeAhead(offset, length);
+  const PieceServer server = {
+      [](void* disk, uint64_t at, uint32_t count, DiskPiece* piece, ReadFailure* failed) {
+        return static_cast<MountedDisk*>(disk)->ServablePiece(at, count, piece, failed);
+      },
+      [](void* disk, const DiskPiece* piece, uint8_t* to, ReadFailure* failed) {
+        return static_cast<MountedDisk*>(disk)->ServePiece(*piece, to, failed);
+      },
+      this};
+  return ServePieces(server, offset, length, destination, failure);
 }
 
-// Blocks that must be decoded, through the shared cache.
-ReadStatus MountedDisk::ReadDecoded(uint64_t offset, uint32_t length, uint8_t* destination,
-                                    uint64_t* failedAt) {
-  BlockSpan span;
-  ReadStatus status = BlocksOfRange(&layout_, offset, length, &span);
+ReadStatus MountedDisk::ServePiece(const DiskPiece& piece, uint8_t* destination, ReadFailure* failure) {
+  if (piece.Kind == kPieceZeros) {
+    std::memset(destination, 0, piece.Length);
+    return kReadOk;
+  }
+  if (piece.Kind == kPieceDecode) return ReadDecoded(piece, destination, failure);
+  if (PreadExactly(files_[piece.Slot], destination, piece.Length, piece.FileOffset)) return kReadOk;
+  if (failure) *failure = {piece.DiskOffset, piece.Block, piece.Slot};
+  return kReadFileFailed;
+}
+
+// Part of one block that must be decoded, through the shared cache.
+ReadStatus MountedDisk::ReadDecoded(const DiskPiece& piece, uint8_t* destination, ReadFailure* failure) {
+  std::shared_ptr<DecodedBlock> entry = pool_->Block(*this, piece.Block);
+  ReadStatus status = entry->Status;
+  uint32_t slot = entry->FailedSlot;
+  if (status == kReadOk && piece.BlockOffset + piece.Length > entry->Available) {  // came up short
+    status = kReadDataError;
+    slot = piece.Location.Slot;
+  }
   if (status != kReadOk) {
-    if (failedAt) *failedAt = offset;
+    if (failure) *failure = {piece.DiskOffset, piece.Block, slot};
     return status;
   }
-  // The request's own later blocks too: the threads decode them while this one copies.
-  if (Sequential(span.First, span.Last))
-    pool_->Ahead(*this, span.First + 1, span.Last - span.First + pool_->ReadAheadBlocks());
-  uint32_t from = span.FirstOffset;
-  uint32_t done = 0;
-  for (uint32_t block = span.First; done < length; ++block) {
-    std::shared_ptr<DecodedBlock> entry = pool_->Block(*this, block);
-    uint32_t count = std::min(layout_.BlockSize - from, length - done);
-    status = entry->Status;
-    if (status == kReadOk && from + count > entry->Available) status = kReadDataError;  // came up short
-    if (status != kReadOk) {
-      if (failedAt) *failedAt = offset + done;
-      return status;
-    }
-    std::memcpy(destination + done, entry->Data.data() + from, count);
-    done += count;
-    from = 0;
-  }
+  std::memcpy(destination, entry->Data.data() + piece.BlockOffset, piece.Length);
   return kReadOk;
 }
 
@@ -333,7 +320,7 @@ ReadStatus MountedDisk::ReadBlock(uint32_t block, std::vector<uint8_t>& data, Bl
     DecodePool::Lease reader(*pool_, *this);
     uint32_t available = 0;
     data.resize(layout_.BlockSize);
-    status = DecodeBlock(reader.get(), block, data.data(), &available);
+    status = DecodeBlock(reader.get(), block, data.data(), &available, nullptr);
     data.resize(available);
     return status;
   }
@@ -343,7 +330,13 @@ ReadStatus MountedDisk::ReadBlock(uint32_t block, std::vector<uint8_t>& data, Bl
   return kReadOk;
 }
 
-int64_t MountedDisk::BlockAt(uint64_t offset) const {
-  if (offset < layout_.RawLength) return -1;
-  return int64_t((offset - layout_.RawLength) / layout_.BlockSize);
+std::string MountedDisk::FailureText(const ReadFailure& failure) const {
+  const std::string file = failure.Slot < paths_.size() && !paths_[failure.Slot].empty()
+                               ? " in " + paths_[failure.Slot]
+                           : failure.Slot != kNoSlot ? " in file " + std::to_string(failure.Slot)
+                                                     : std::string();
+  const std::string where = failure.Block != kNoBlock ? "block " + std::to_string(failure.Block)
+                            : failure.Offset < layout_.RawLength ? std::string("raw region")
+                                                                 : std::string("past the disk");
+  return "bytes at offset " + std::to_string(failure.Offset) + " (" + where + file + ")";
 }

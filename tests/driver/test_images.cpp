@@ -52,7 +52,7 @@ bool LocateStoredBlock(const TestImage& image, uint32_t block, BlockLocation* lo
   std::vector<uint8_t> work(BlockReaderWorkSize(&parsed.Layout, 1));
   BlockReader reader;
   const FileSource files = {ReadImageFile, const_cast<std::vector<std::string>*>(&image.Files)};
-  return !work.empty() && InitBlockReader(&reader, &parsed.Layout, files, work.data(), work.size(), 1) &&
+  return !work.empty() && InitBlockReader(&reader, &parsed.Layout, parsed.Key, files, work.data(), work.size(), 1) &&
          LocateBlock(&reader, block, location) == kReadOk;
 }
 

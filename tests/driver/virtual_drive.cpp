@@ -15,7 +15,7 @@ DWORD Result(BOOL ok) { return ok ? ERROR_SUCCESS : GetLastError(); }
 
 std::string DeviceName(unsigned deviceNumber) {
   char device[64];
-  snprintf(device, sizeof device, "\\Device\\Vaultdisk\\Vaultdisk%u", deviceNumber);
+  snprintf(device, sizeof device, VAULTDISK_DEVICE_NAME_FORMAT, deviceNumber);
   return device;
 }
 

@@ -164,9 +164,9 @@ std::vector<uint8_t> ReadThroughCore(const CImageFile& image, const ImagePartiti
   FileSlot slot{&file};
   std::vector<uint8_t> work(BlockReaderWorkSize(&layout, 1));
   BlockReader reader;
-  EXPECT_TRUE(InitBlockReader(&reader, &layout, {ReadSlot, &slot}, work.data(), work.size(), 1));
+  EXPECT_TRUE(InitBlockReader(&reader, &layout, nullptr, {ReadSlot, &slot}, work.data(), work.size(), 1));
   std::vector<uint8_t> bytes(layout.DiskLength, 0xAB);
-  EXPECT_EQ(ReadVirtualDisk(&reader, 0, static_cast<uint32_t>(bytes.size()), bytes.data()), kReadOk);
+  EXPECT_EQ(ReadVirtualDisk(&reader, 0, static_cast<uint32_t>(bytes.size()), bytes.data(), nullptr), kReadOk);
   return bytes;
 }
 

@@ -155,7 +155,7 @@ bool ParseExact(const std::vector<uint8_t>& record, ParsedMountRecord* parsed, b
   std::copy(record.begin(), record.end(), exact.get());
   std::memset(parsed, 0xAA, sizeof *parsed);
   const bool accepted = ParseMountRecord(exact.get(), uint32_t(record.size()), parsed);
-  *keyLeft = std::any_of(std::begin(parsed->Layout.Key), std::end(parsed->Layout.Key), [](uint8_t b) { return b != 0; });
+  *keyLeft = std::any_of(std::begin(parsed->Key), std::end(parsed->Key), [](uint8_t b) { return b != 0; });
   return accepted;
 }
 
@@ -198,7 +198,7 @@ TEST(MountRecordParse, MalformedRecordsAreRefusedWithoutTheirKey) {
   ParsedMountRecord parsed;
   bool keyLeft = false;
   ASSERT_TRUE(ParseExact(good, &parsed, &keyLeft));
-  EXPECT_EQ(0, std::memcmp(parsed.Layout.Key, &good[47], 32));
+  EXPECT_EQ(0, std::memcmp(parsed.Key, &good[47], 32));
   for (const Case& c : cases) {
     std::vector<uint8_t> record = good;
     c.Change(record);

@@ -102,11 +102,11 @@ TEST_P(DamagedBlocks, FailWhereTheDigestSaysSoAndNowhereElse) {
   }
   // The whole disk: the failure names the block's first byte; every other block reads right.
   std::vector<uint8_t> disk(checked.Size());
-  uint64_t failedAt = 0;
-  EXPECT_EQ(checked.Read(0, uint32_t(disk.size()), disk.data(), &failedAt), expected);
+  ReadFailure failure{};
+  EXPECT_EQ(checked.Read(0, uint32_t(disk.size()), disk.data(), &failure), expected);
   if (test.Detected) {
-    EXPECT_EQ(failedAt, start);
-    EXPECT_EQ(checked.BlockAt(failedAt), int64_t(damaged));
+    EXPECT_EQ(failure.Offset, start);
+    EXPECT_EQ(failure.Block, damaged);
   }
   for (uint64_t block = 0; block < checked.Layout().BlockCount; ++block) {
     if (block == damaged) continue;
@@ -213,6 +213,11 @@ struct KeyCase {
 
 class KeyInMemory : public ::testing::TestWithParam<KeyCase> {};
 
+// A layout is copied freely (the disk, the driver's published state): it has no room for a key.
+template <typename T>
+constexpr bool kHasKeyField = requires(T layout) { layout.Key; };
+static_assert(!kHasKeyField<VirtualDiskLayout>);
+
 TEST_P(KeyInMemory, NoFreedBlockHoldsTheKey) {
   const KeyCase& test = GetParam();
   TempFolder folder;
@@ -221,7 +226,7 @@ TEST_P(KeyInMemory, NoFreedBlockHoldsTheKey) {
   ParsedMountRecord parsed;
   ASSERT_TRUE(ParseMountRecord(record.data(), uint32_t(record.size()), &parsed));
   // The key's first 16 bytes as they are and as the cipher's 32-bit round key words hold them.
-  std::vector<uint8_t> key(parsed.Layout.Key, parsed.Layout.Key + 16), words(16);
+  std::vector<uint8_t> key(parsed.Key, parsed.Key + 16), words(16);
   for (int i = 0; i < 16; ++i) words[i] = key[(i & ~3) + 3 - (i & 3)];
   explicit_bzero(&parsed, sizeof(parsed));
   if (test.Path == KeyPath::FileMissing) std::filesystem::remove(written.Paths[0]);
@@ -231,8 +236,6 @@ TEST_P(KeyInMemory, NoFreedBlockHoldsTheKey) {
   heap_watch::WatchFreedBlocksFor(std::move(patterns));
   if (test.Path == KeyPath::Served) {
     auto disk = std::make_unique<MountedDisk>(std::move(record));
-    EXPECT_TRUE(std::all_of(std::begin(disk->Layout().Key), std::end(disk->Layout().Key),
-                            [](uint8_t b) { return b == 0; }));
     std::vector<uint8_t> bytes(disk->Size());
     EXPECT_EQ(disk->Read(0, uint32_t(bytes.size()), bytes.data()), kReadOk);
     EXPECT_EQ(bytes, written.Source);

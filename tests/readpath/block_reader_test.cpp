@@ -20,13 +20,14 @@ struct Reader {
   Reader(MemoryImage& image, uint32_t cached = 4) {
     uint64_t size = BlockReaderWorkSize(&image.Layout, cached);
     Work.resize(size);
-    Ready = size != 0 && InitBlockReader(&State, &image.Layout, image.Source(), Work.data(),
-                                         Work.size(), cached);
+    Ready = size != 0 && InitBlockReader(&State, &image.Layout, image.Key, image.Source(),
+                                         Work.data(), Work.size(), cached);
   }
   ReadStatus Read(uint64_t offset, uint32_t length, std::vector<uint8_t>& out) {
     out.assign(length, 0xAB);
-    return ReadVirtualDisk(&State, offset, length, out.data());
+    return ReadVirtualDisk(&State, offset, length, out.data(), &Failure);
   }
+  ReadFailure Failure{};
 };
 
 std::vector<uint8_t> DiskWithZeroBlocks(uint64_t length) {
@@ -127,6 +128,7 @@ TEST(ReadPathRequests, BeyondTheLastBlockFails) {
   EXPECT_EQ(reader.Read(4 * 4096 - 10, 20, out), kReadBadRequest);
 }
 
+// Each failure names where it happened: the block and the file that came up short.
 TEST(ReadPathFiles, ShortReadsFail) {
   MemoryImage image = MakeMemoryImage(SampleDisk(8 * 4096 + 5000, 2), Shape(6, -1, 0, 5000, 2));
   std::vector<uint8_t> out;
@@ -135,18 +137,29 @@ TEST(ReadPathFiles, ShortReadsFail) {
     cut.Files[cut.Layout.RawFileSlot].resize(cut.Layout.RawOffset + 4000);
     Reader reader(cut);
     EXPECT_EQ(reader.Read(3000, 1500, out), kReadFileFailed);
+    EXPECT_EQ(reader.Failure.Block, kNoBlock);
+    EXPECT_EQ(reader.Failure.Slot, cut.Layout.RawFileSlot);
+    EXPECT_EQ(reader.Failure.Offset, 3000u);
   }
   {  // block 0 lies in slot 0, cut short
     MemoryImage cut = image;
     cut.Files[0].resize(101);
     Reader reader(cut);
     EXPECT_EQ(reader.Read(5000, 10, out), kReadFileFailed);
+    EXPECT_EQ(reader.Failure.Block, 0u);
+    EXPECT_EQ(reader.Failure.Slot, 0u);
+    // A request from the raw region into block 0 fails at the block, not before it.
+    EXPECT_EQ(reader.Read(4000, 2000, out), kReadFileFailed);
+    EXPECT_EQ(reader.Failure.Block, 0u);
+    EXPECT_EQ(reader.Failure.Offset, 5000u);
   }
   {  // the index itself cut short
     MemoryImage cut = image;
     cut.Files.back().resize(cut.IndexEntryPosition(3));
     Reader reader(cut);
     EXPECT_EQ(reader.Read(5000 + 5 * 4096, 10, out), kReadFileFailed);
+    EXPECT_EQ(reader.Failure.Block, 5u);
+    EXPECT_EQ(reader.Failure.Slot, cut.Layout.FileCount - 1u);  // the index's file
   }
 }
 
@@ -252,7 +265,7 @@ INSTANTIATE_TEST_SUITE_P(
         EntryDamage{"encrypted_length_not_whole_cipher_blocks", 6, 0, 3,
                     [](MemoryImage& m) { SetLength(m, 2, EntryLength(m, 2) - 1); }},
         EntryDamage{"encrypted_byte_tokens_wrong_key", 6, 0, 3,
-                    [](MemoryImage& m) { m.Layout.Key[0] ^= 1; }}),
+                    [](MemoryImage& m) { m.Key[0] ^= 1; }}),
     [](const auto& info) { return info.param.Name; });
 
 // The decoded-block cache keeps only blocks that decoded: a block whose file was cut short is
@@ -319,7 +332,7 @@ TEST(ReadPathPadding, SixteenZerosAfterTheEndMarkerAreDamage) {
 
   // Re-store block 0 with one more cipher block of zeros before encryption.
   CipherContext cipher{};
-  SetCipherKey(&cipher, image.Layout.Key, 256);
+  SetCipherKey(&cipher, image.Key, 256);
   uint8_t* stored = StoredBlock(image, 0);
   uint32_t length = EntryLength(image, 0);
   std::vector<uint8_t> plain(stored, stored + length);
@@ -361,7 +374,7 @@ TEST(ReadPathLayout, ValuesTheReaderCannotServeAreRefused) {
     Reader reader(image);
     EXPECT_FALSE(reader.Ready) << c.Name;
     std::vector<uint8_t> out(10);
-    EXPECT_EQ(ReadVirtualDisk(&reader.State, 0, 10, out.data()), kReadBadRequest) << c.Name;
+    EXPECT_EQ(ReadVirtualDisk(&reader.State, 0, 10, out.data(), nullptr), kReadBadRequest) << c.Name;
   }
   Reader reader(base, 0);
   EXPECT_FALSE(reader.Ready) << "no decoded-block buffer";

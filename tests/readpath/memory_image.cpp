@@ -51,7 +51,7 @@ MemoryImage MakeMemoryImage(const std::vector<uint8_t>& disk, const MemoryImageS
   layout.Compressed = shape.Method >= 0;
   layout.RawLength = shape.RawLength;
   layout.CipherType = shape.CipherType;
-  for (int i = 0; i < 32; ++i) layout.Key[i] = uint8_t(i + 1);
+  for (uint32_t i = 0; i < kMaxKeyBytes; ++i) image.Key[i] = uint8_t(i + 1);
   layout.FileCount = shape.Slots;
   layout.RawFileSlot = shape.Slots > 1 ? 1 : 0;
 
@@ -62,7 +62,7 @@ MemoryImage MakeMemoryImage(const std::vector<uint8_t>& disk, const MemoryImageS
   rawFile.insert(rawFile.end(), disk.begin(), disk.begin() + shape.RawLength);
 
   CipherContext cipher{};
-  if (shape.CipherType) SetCipherKey(&cipher, layout.Key, 64 + 64 * shape.CipherType);
+  if (shape.CipherType) SetCipherKey(&cipher, image.Key, CipherKeyBits(shape.CipherType));
   CompressWorkspace work;
   const uint64_t blockArea = disk.size() - shape.RawLength;
   layout.BlockCount = uint32_t((blockArea + shape.BlockSize - 1) / shape.BlockSize);

@@ -18,6 +18,7 @@ struct MemoryImageShape {
 
 struct MemoryImage {
   VirtualDiskLayout Layout{};
+  uint8_t Key[kMaxKeyBytes] = {};
   std::vector<std::vector<uint8_t>> Files;
   std::vector<uint8_t> Disk;  // the bytes a reader must return
   uint64_t IndexEntryPosition(uint32_t block) const;
