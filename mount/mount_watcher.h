@@ -13,7 +13,7 @@ class MountWatcher {
  public:
   // Forks the watcher. Call while this process runs one thread and has not opened /dev/fuse:
   // the watcher must hold none of the daemon's files but runtimeLock (a RuntimeLock's
-  // descriptor), which it keeps until it exits. Throws CommandError.
+  // descriptor), which it keeps until it exits. Throws MountError.
   MountWatcher(const std::string& mountPoint, const std::string& runtime, int runtimeLock);
   // Without Dismiss(), losing this object (or the process) makes the watcher clean up.
   ~MountWatcher();
