@@ -127,7 +127,10 @@ int Serve(const MountOptions& options, std::vector<std::vector<uint8_t>> records
 void RunMount(MountOptions options) {
   options.MountPoint = ExistingDirectory(options.MountPoint);
   if (!options.Raw && options.Partition == 0) throw CommandError("give --partition N, or --raw");
-  PosixMountedDrive drive({options.MountPoint, options.Partition, options.FileSystemOption == "exec", !options.NoCheck});
+  PosixMountedDrive drive({.MountPoint = options.MountPoint,
+                           .Partition = options.Partition,
+                           .AllowExec = options.FileSystemOption == "exec",
+                           .CheckDigests = !options.NoCheck});
   // Claimed before the image and the password: a second mount of the same point fails here
   // instead of asking for a password it cannot use.
   MountFailure failure;

@@ -20,7 +20,9 @@ constexpr int kDaemonExitTimeoutMs = 10000;
 
 // Straight system calls: glibc 2.36 declares its wrappers without C linkage for C++.
 int PidfdOpen(pid_t pid) { return int(syscall(SYS_pidfd_open, pid, 0)); }
-int PidfdSignal(int pidfd, int signal) { return int(syscall(SYS_pidfd_send_signal, pidfd, signal, nullptr, 0)); }
+int PidfdSignal(int pidfd, int signal) {
+  return int(syscall(SYS_pidfd_send_signal, pidfd, signal, nullptr, 0));
+}
 
 // A handle on the daemon itself, taken before it is signalled: it cannot stand for another
 // process later, and its end is seen the moment it happens instead of at the next poll.
@@ -62,8 +64,10 @@ void UnmountDaemonMount(const std::string& mountPoint) {
   const bool ours = top && (top->Type == "fuse.harvesta" || ServedFromRuntime(*top, runtime));
   if (top && !ours)
     throw MountError(mountPoint + " holds a " + top->Type + " mount that is not harvesta's: left mounted");
-  if (!top && !daemon && !std::filesystem::exists(runtime)) throw MountError("nothing is mounted at " + mountPoint);
-  if (top && !UnmountPath(mountPoint)) throw MountError(mountPoint + " is busy: close what uses it and try again");
+  if (!top && !daemon && !std::filesystem::exists(runtime))
+    throw MountError("nothing is mounted at " + mountPoint);
+  if (top && !UnmountPath(mountPoint))
+    throw MountError(mountPoint + " is busy: close what uses it and try again");
   if (daemon) daemon.StopAndWait();
   // A daemon that died left its FUSE layer to auto_unmount; whatever is left goes now.
   if (const std::optional<MountEntry> disk = MountAt(runtime + "/disk"); disk && disk->Type == "fuse.harvesta")

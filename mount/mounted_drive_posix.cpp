@@ -46,7 +46,8 @@ int PosixMountedDrive::MountDiskFiles(std::vector<std::vector<uint8_t>> records,
   return Begin(records, true, failure);
 }
 
-int PosixMountedDrive::Begin(std::vector<std::vector<uint8_t>>& records, bool diskFilesOnly, MountFailure& failure) {
+int PosixMountedDrive::Begin(std::vector<std::vector<uint8_t>>& records, bool diskFilesOnly,
+                             MountFailure& failure) {
   try {
     if (Claim(failure) != 0) throw MountError(failure.Text);
     Start(records, diskFilesOnly);
@@ -70,13 +71,15 @@ void PosixMountedDrive::Start(std::vector<std::vector<uint8_t>>& records, bool d
     auto pool = std::make_shared<DecodePool>();
     // Each disk wipes the record it takes: the records carry the key.
     for (auto& record : records)
-      disks_.push_back(std::make_unique<MountedDisk>(std::move(record), MountedDiskOptions{options_.CheckDigests, pool}));
+      disks_.push_back(
+          std::make_unique<MountedDisk>(std::move(record), MountedDiskOptions{options_.CheckDigests, pool}));
     WriteDaemonPid(runtime_);
 
     std::vector<DiskFile> files;
     std::string fuseAt = options_.MountPoint;
     if (diskFilesOnly) {
-      for (size_t i = 0; i < disks_.size(); ++i) files.push_back({std::to_string(i + 1) + ".img", disks_[i].get()});
+      for (size_t i = 0; i < disks_.size(); ++i)
+        files.push_back({std::to_string(i + 1) + ".img", disks_[i].get()});
     } else {
       kind_ = DetectFileSystem(*disks_[0]);
       if (kind_ == FileSystemKind::Unknown)

@@ -92,7 +92,8 @@ TEST_F(PosixMountedDriveTest, MountsInProcessAndReadsAFile) {
 
   struct statvfs status{};
   ASSERT_EQ(statvfs(mountPoint_.c_str(), &status), 0);
-  for (unsigned long flag : {ST_RDONLY, ST_NOSUID, ST_NODEV, ST_NOEXEC}) EXPECT_TRUE(status.f_flag & flag) << flag;
+  for (unsigned long flag : {ST_RDONLY, ST_NOSUID, ST_NODEV, ST_NOEXEC})
+    EXPECT_TRUE(status.f_flag & flag) << flag;
 
   // A second drive on the same mount point is refused while the first holds it.
   PosixMountedDrive second({.MountPoint = mountPoint_});
