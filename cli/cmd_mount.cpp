@@ -2,32 +2,26 @@
 // harvesta mount IMAGE MOUNTPOINT --raw: one read-only disk file per partition (1.img, ...).
 // harvesta unmount MOUNTPOINT: the file system, then the FUSE layer under it.
 //
-// A daemon serves the partition through FUSE; the file system is mounted on its disk file.
+// The mount itself is PosixMountedDrive's; this is its options, its messages and the daemon.
 // Errors before the mount is ready reach the user from the foreground process; after that the
-// daemon runs in the background (or in the foreground with -f, where Ctrl-C unmounts). If it is
-// killed, its watcher (mount_watcher.h) takes down what it had mounted.
+// daemon runs in the background (or in the foreground with -f, where Ctrl-C unmounts).
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <climits>
-#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <memory>
-#include <optional>
 #include <thread>
 
 #include "commands.h"
-#include "fuse_disk.h"
+#include "daemon_unmount.h"
 #include "image_access.h"
-#include "mount_stack.h"
-#include "mount_watcher.h"
+#include "mount_error.h"
 #include "mounted_disk.h"
-#include "runtime_folder.h"
+#include "mounted_drive_posix.h"
 
 namespace {
 
@@ -63,135 +57,84 @@ class ReadySignal {
     close(fd_);
     fd_ = -1;
   }
-  bool Pending() const { return fd_ >= 0; }
 
  private:
   int fd_;
 };
 
-struct Session {
-  std::vector<std::unique_ptr<MountedDisk>> Disks;
-  std::unique_ptr<FuseDisk> Fuse;
-  std::string UpperMount;  // the file system mounted over the FUSE disk file, if any
-  std::string Runtime;
-};
-
-// Waits for SIGINT, SIGTERM or SIGHUP; unmounts the file system, then stops FUSE. A busy file
-// system stays mounted and the daemon keeps serving it. SIGUSR1 only ends the wait.
-void WaitForStop(Session& session, bool foreground) {
+sigset_t StopSignals() {
   sigset_t signals;
   sigemptyset(&signals);
   for (int s : {SIGINT, SIGTERM, SIGHUP, SIGUSR1}) sigaddset(&signals, s);
+  return signals;
+}
+
+// Waits for SIGINT, SIGTERM or SIGHUP and unmounts. A busy file system stays mounted and the
+// daemon keeps serving it. SIGUSR1 only ends the wait.
+void WaitForStop(PosixMountedDrive& drive, bool foreground) {
+  const sigset_t signals = StopSignals();
   for (;;) {
     int received = 0;
     sigwait(&signals, &received);
-    if (received == SIGUSR1) return;
-    if (!session.UpperMount.empty() && !UnmountPath(session.UpperMount)) {
-      if (foreground) std::cerr << session.UpperMount << " is busy: still mounted\n";
-      continue;
-    }
-    session.Fuse->Stop();
-    return;
+    if (received == SIGUSR1 || drive.Unmount() == 0) return;
+    if (foreground) std::cerr << drive.Root() << " is busy: still mounted\n";
   }
 }
 
-std::string ServeMessage(const MountOptions& options, const Session& session, FileSystemKind kind) {
-  std::string text;
+std::string ServeMessage(const MountOptions& options, const PosixMountedDrive& drive) {
   if (options.Raw) {
-    text = options.MountPoint + ":";
-    for (const DiskFile& file : session.Fuse->Files()) text += " " + file.Name;
+    std::string text = options.MountPoint + ":";
+    for (const std::string& name : drive.DiskFileNames()) text += " " + name;
     return text;
   }
-  if (session.UpperMount.empty()) {
-    std::string disk = options.MountPoint + "/" + session.Fuse->Files()[0].Name;
+  if (!drive.FileSystemMounted()) {
+    std::string disk = options.MountPoint + "/" + drive.DiskFileNames()[0];
     return "this kernel has no vfat driver: the FAT partition is not mounted; its disk is " + disk +
            " (read it with mtools: mcopy -s -p -m -i " + disk + " ::/ DESTINATION)";
   }
-  return options.MountPoint + ": " + FileSystemName(kind) + " partition " +
+  return options.MountPoint + ": " + FileSystemName(drive.Kind()) + " partition " +
          std::to_string(options.Partition) + " mounted read-only";
 }
 
-// The daemon's whole life: open the image files, mount, serve until stopped, clean up.
-int Serve(const MountOptions& options, std::vector<std::vector<uint8_t>> records,
-          const std::string& runtime, const RuntimeLock& lock, ReadySignal ready) {
+// The daemon's whole life: mount, serve until stopped or unmounted from outside, clean up.
+int Serve(const MountOptions& options, std::vector<std::vector<uint8_t>> records, PosixMountedDrive& drive,
+          ReadySignal ready) {
   // Signals are taken by WaitForStop alone, in every thread started from here on.
-  sigset_t signals;
-  sigemptyset(&signals);
-  for (int s : {SIGINT, SIGTERM, SIGHUP, SIGUSR1}) sigaddset(&signals, s);
+  const sigset_t signals = StopSignals();
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
-  Session session;
-  session.Runtime = runtime;
-  FileSystemKind kind = FileSystemKind::Unknown;
-  std::thread server;
-  std::optional<MountWatcher> watcher;  // cleans up if this process is killed
-  try {
-    watcher.emplace(options.MountPoint, session.Runtime, lock.Descriptor());  // before any thread or FUSE file
-    // One pool for every partition: memory does not grow with their count.
-    auto pool = std::make_shared<DecodePool>();
-    // Each disk wipes the record it takes: the records carry the key.
-    for (auto& record : records)
-      session.Disks.push_back(
-          std::make_unique<MountedDisk>(std::move(record), MountedDiskOptions{!options.NoCheck, pool}));
-    WriteDaemonPid(session.Runtime);
-
-    std::vector<DiskFile> files;
-    std::string fuseAt = options.MountPoint;
-    if (options.Raw) {
-      for (size_t i = 0; i < session.Disks.size(); ++i)
-        files.push_back({std::to_string(i + 1) + ".img", session.Disks[i].get()});
-    } else {
-      kind = DetectFileSystem(*session.Disks[0]);
-      files.push_back({std::to_string(options.Partition) + ".img", session.Disks[0].get()});
-      bool kernelMounts = kind != FileSystemKind::Fat || KernelHasFileSystem("vfat");
-      if (kind == FileSystemKind::Unknown)
-        throw CommandError("partition " + std::to_string(options.Partition) +
-                           " holds no file system this command recognises; see --raw");
-      if (kernelMounts) {
-        fuseAt = session.Runtime + "/disk";
-        std::filesystem::create_directories(fuseAt);
-      }
-    }
-    session.Fuse = std::make_unique<FuseDisk>(files, fuseAt);
-    server = std::thread([&] { session.Fuse->Run(); });
-    if (fuseAt != options.MountPoint) {
-      MountFileSystem(kind, fuseAt + "/" + files[0].Name, options.MountPoint, options.FileSystemOption == "exec");
-      session.UpperMount = options.MountPoint;
-      watcher->FileSystemMounted();
-    }
-  } catch (const std::exception& e) {
-    for (auto& record : records) WipeRecord(record);  // those no disk took
-    if (session.Fuse) session.Fuse->Stop();
-    if (server.joinable()) server.join();
-    session.Fuse.reset();
-    RemoveRuntime(session.Runtime);
-    if (watcher) watcher->Dismiss();
-    ready.Send(false, e.what());
+  MountFailure failure;
+  const int mounted = options.Raw ? drive.MountDiskFiles(std::move(records), failure)
+                                  : drive.Mount(std::move(records[0]), failure);
+  if (mounted != 0) {
+    ready.Send(false, failure.Text);
     return 1;
   }
-
-  ready.Send(true, ServeMessage(options, session, kind));
+  ready.Send(true, ServeMessage(options, drive));
   if (!options.Foreground) {
     int null = open("/dev/null", O_RDWR);
     for (int fd : {0, 1, 2}) dup2(null, fd);
     if (null > 2) close(null);
   }
-  std::thread stopper([&] { WaitForStop(session, options.Foreground); });
-  server.join();  // ends on Stop() or when the FUSE layer is unmounted from outside
+  std::thread stopper([&] { WaitForStop(drive, options.Foreground); });
+  drive.WaitForEnd();
   pthread_kill(stopper.native_handle(), SIGUSR1);
   stopper.join();
-  if (!session.UpperMount.empty() && MountedTypeAt(session.UpperMount))
-    RunProgram({"umount", "-l", session.UpperMount});  // its disk is gone: never leave it stale
-  session.Fuse.reset();
-  session.Disks.clear();
-  RemoveRuntime(session.Runtime);
-  watcher->Dismiss();
+  drive.Unmount();  // after an unmount from outside: what is left goes, busy or not
   return 0;
 }
 
-// From the lock on: the checks, the image and password, and the daemon's start.
-void MountLocked(const MountOptions& options, const std::string& runtime, const RuntimeLock& lock) {
-  if (MountedTypeAt(options.MountPoint)) throw CommandError(options.MountPoint + " is already a mount point");
+void RunMount(MountOptions options) {
+  options.MountPoint = ExistingDirectory(options.MountPoint);
+  if (!options.Raw && options.Partition == 0) throw CommandError("give --partition N, or --raw");
+  PosixMountedDrive drive({.MountPoint = options.MountPoint,
+                           .Partition = options.Partition,
+                           .AllowExec = options.FileSystemOption == "exec",
+                           .CheckDigests = !options.NoCheck});
+  // Claimed before the image and the password: a second mount of the same point fails here
+  // instead of asking for a password it cannot use.
+  MountFailure failure;
+  if (drive.Claim(failure) != 0) throw CommandError(failure.Text);
 
   FolderListing listing = LoadListing(options.ImagePath);
   PasswordKeeper passwords(options.Password);
@@ -203,7 +146,7 @@ void MountLocked(const MountOptions& options, const std::string& runtime, const 
   }
 
   if (options.Foreground) {
-    if (Serve(options, std::move(records), runtime, lock, ReadySignal(-1)) != 0) throw CommandError("mount failed");
+    if (Serve(options, std::move(records), drive, ReadySignal(-1)) != 0) throw CommandError("mount failed");
     return;
   }
   int pipeFds[2];
@@ -215,8 +158,9 @@ void MountLocked(const MountOptions& options, const std::string& runtime, const 
   if (child == 0) {
     close(pipeFds[0]);
     setsid();
-    _exit(Serve(options, std::move(records), runtime, lock, ReadySignal(pipeFds[1])));
+    _exit(Serve(options, std::move(records), drive, ReadySignal(pipeFds[1])));
   }
+  drive.Release();  // the daemon's now, whether it mounts or cleans up after failing
   for (auto& record : records) WipeRecord(record);
   close(pipeFds[1]);
   std::string message;
@@ -229,42 +173,12 @@ void MountLocked(const MountOptions& options, const std::string& runtime, const 
   std::cout << message.substr(1) << std::endl;
 }
 
-void RunMount(MountOptions options) {
-  options.MountPoint = ExistingDirectory(options.MountPoint);
-  if (!options.Raw && options.Partition == 0) throw CommandError("give --partition N, or --raw");
-  // Held from before the checks until the daemon and its watcher are gone: a second mount of
-  // the same point fails here instead of sharing the runtime folder.
-  const std::string runtime = RuntimeFolder(options.MountPoint);
-  RuntimeLock lock(runtime, options.MountPoint);
+void RunUnmount(const std::string& mountPoint) {
   try {
-    MountLocked(options, runtime, lock);
-  } catch (...) {
-    RemoveRuntime(runtime);  // nobody else can be using it while the lock is held here
-    throw;
+    UnmountDaemonMount(ExistingDirectory(mountPoint));
+  } catch (const MountError& e) {
+    throw CommandError(e.what());
   }
-}
-
-// Only what a harvesta mount put there: whatever else is mounted at the path stays.
-void RunUnmount(const std::string& mountPointArgument) {
-  const std::string mountPoint = ExistingDirectory(mountPointArgument);
-  const std::string runtime = RuntimeFolder(mountPoint);
-  const std::optional<pid_t> daemon = LiveDaemon(runtime);
-  const std::optional<MountEntry> top = MountAt(mountPoint);
-  const bool ours = top && (top->Type == "fuse.harvesta" || ServedFromRuntime(*top, runtime));
-  if (top && !ours)
-    throw CommandError(mountPoint + " holds a " + top->Type + " mount that is not harvesta's: left mounted");
-  if (!top && !daemon && !std::filesystem::exists(runtime))
-    throw CommandError("nothing is mounted at " + mountPoint);
-  if (top && !UnmountPath(mountPoint))
-    throw CommandError(mountPoint + " is busy: close what uses it and try again");
-  if (daemon) {
-    kill(*daemon, SIGTERM);
-    for (int i = 0; i < 200 && kill(*daemon, 0) == 0; ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  // A daemon that died left its FUSE layer to auto_unmount; whatever is left goes now.
-  if (MountedTypeAt(runtime + "/disk") == "fuse.harvesta") RunProgram({"umount", "-l", runtime + "/disk"});
-  RemoveRuntime(runtime);
 }
 
 }  // namespace

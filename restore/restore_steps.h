@@ -10,16 +10,9 @@
 
 #include "boot_records.h"
 #include "mount_request.h"
+#include "mounted_drive.h"  // MountFailure
 
 class RestoreUserInterface;
-
-// Why a mount failed. Some failures are shown to the user by the mount itself (the device would
-// not open, the driver refused the record); others are not (the letter was already taken, the
-// letter could not be mapped, the record could not be built), and then the caller tells the user.
-struct MountFailure {
-  bool UserTold = false;
-  std::string Text;  // the system's words for the cause; may be empty
-};
 
 // Virtual drives: one partition of an image behind a drive letter.
 class MountedDrives {

@@ -7,15 +7,10 @@
 #include "boot_updates_win32.h"
 #include "format_volume_win32.h"
 #include "junction_fixup_win32.h"
-#include "mount_drive_win32.h"
-#include "mount_record_build.h"
+#include "mounted_drive_win32.h"
 #include "robocopy_runner_win32.h"
-#include "system_error_text.h"
 
 namespace {
-
-// The mount fails before it has mapped the letter with these, and then shows nothing.
-bool MountFailedSilently(DWORD error) { return error == ERROR_INVALID_DRIVE || error == ERROR_BUSY; }
 
 bool IsKnownDrive(const std::string& root) {
   const UINT type = GetDriveTypeA(root.c_str());
@@ -35,19 +30,13 @@ std::vector<unsigned> Win32MountedDrives::FreeDeviceNumbers() { return ListFreeD
 
 int Win32MountedDrives::Mount(const MountValues& values, unsigned deviceNumber, char letter,
                               MountFailure& failure) {
-  std::string error;
-  const auto record = BuildMountRecord(values, &error);
-  if (!record) {
-    failure = {false, "The partition could not be mounted: " + error};
-    return -1;
-  }
-  if (MountImageDrive(deviceNumber, record->data(), uint32_t(record->size()), letter) == 0) return 0;
-  const DWORD cause = GetLastError();
-  failure = {!MountFailedSilently(cause), SystemErrorText(cause)};
-  return -1;
+  return Win32MountedDrive(deviceNumber, letter).MountValues(values, failure);
 }
 
-int Win32MountedDrives::Unmount(char letter) { return UnmountImageDrive(letter); }
+int Win32MountedDrives::Unmount(char letter) {
+  // The device number only matters to a mount: the unmount finds the device behind the letter.
+  return Win32MountedDrive(0, letter).Unmount();
+}
 
 uint64_t Win32RestoreVolumes::VolumeSize(const std::string& root) {
   DWORD sectorsPerCluster = 0, bytesPerSector = 0, freeClusters = 0, clusters = 0;

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "destination_checks.h"
+#include "drive_letter.h"
 #include "restore_ui.h"
 
 namespace {
@@ -176,9 +177,7 @@ std::string MountFailedMessage(char letter, const MountFailure& failure) {
 }  // namespace
 
 char ChooseVirtualDriveLetter(MountedDrives& drives) {
-  for (char letter = 'D'; letter <= 'Z'; ++letter)
-    if (!drives.LetterInUse(letter)) return letter;
-  return 'X';
+  return ChooseDriveLetter([&](char letter) { return drives.LetterInUse(letter); });
 }
 
 int RunRestore(const RestoreSource& source, const RestoreChoices& choices, RestoreStatus& status,

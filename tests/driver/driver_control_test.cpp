@@ -62,7 +62,7 @@ TEST_F(ControlTest, MountRefusesARecordWithoutFiles) {
 
 TEST_F(ControlTest, MountedDiskIsReadOnlyAndMountedOnce) {
   ASSERT_EQ(drive_.Mount(image_->Record), DWORD(ERROR_SUCCESS));
-  // Straight to the device: the program's MountImageDrive would stop at the busy letter.
+  // Straight to the device: the program's Win32MountedDrive would stop at the busy letter.
   EXPECT_EQ(drive_.Control(IOCTL_IMAGE_MOUNT, image_->Record.data(), DWORD(image_->Record.size()), nullptr, 0),
             DWORD(ERROR_INVALID_FUNCTION));
   EXPECT_EQ(drive_.Control(IOCTL_DISK_IS_WRITABLE, nullptr, 0, nullptr, 0), DWORD(ERROR_WRITE_PROTECT));

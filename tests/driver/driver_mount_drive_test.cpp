@@ -8,7 +8,8 @@
 #include <vector>
 
 #include "driver_service.h"
-#include "mount_drive_win32.h"
+#include "drive_letter.h"
+#include "mounted_drive_win32.h"
 #include "mount_record.h"
 #include "shown_messages.h"
 #include "system_error_text.h"
@@ -20,6 +21,9 @@ namespace {
 constexpr ImageShape kShape = {"mount-drive", 6, 1, BlockMethod::Method1, 0, 0, 0, 65536};
 
 using Record = std::vector<uint8_t>;
+
+// The device number plays no part in an unmount: the letter leads to the device.
+int Unmount(char letter) { return Win32MountedDrive(0, letter).Unmount(); }
 
 // A letter mapped straight to a target for the length of a test, as another program might.
 class MappedLetter {
@@ -52,9 +56,13 @@ class MountDriveTest : public ::testing::Test {
     TakeShownMessages();
   }
 
-  static int Mount(unsigned deviceNumber, const Record& record, char letter) {
-    return MountImageDrive(deviceNumber, record.data(), uint32_t(record.size()), letter);
+  // The failure of the last Mount: what the caller would tell the user, if anything.
+  int Mount(unsigned deviceNumber, const Record& record, char letter) {
+    failure_ = {};
+    return Win32MountedDrive(deviceNumber, letter).Mount(record, failure_);
   }
+
+  MountFailure failure_;
 
   static TestImage* image_;
 };
@@ -69,6 +77,8 @@ TEST_F(MountDriveTest, LetterThatOpensIsBusyAndKeepsItsMapping) {
   EXPECT_EQ(DriveTarget(holder.Letter()), DeviceName(1));
   EXPECT_EQ(QueryDevice(0), DWORD(ERROR_NOT_READY));
   EXPECT_TRUE(TakeShownMessages().empty());
+  EXPECT_FALSE(failure_.UserTold) << "nothing was shown: the caller must tell the user";
+  EXPECT_EQ(failure_.Text, SystemErrorText(ERROR_BUSY));
 }
 
 TEST_F(MountDriveTest, OnlyDriveLettersAreMapped) {
@@ -76,7 +86,8 @@ TEST_F(MountDriveTest, OnlyDriveLettersAreMapped) {
     SCOPED_TRACE(int(letter));
     EXPECT_EQ(Mount(0, image_->Record, letter), -1);
     EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_DRIVE));
-    EXPECT_EQ(UnmountImageDrive(letter), -1);
+    EXPECT_FALSE(failure_.UserTold);
+    EXPECT_EQ(Unmount(letter), -1);
   }
   EXPECT_EQ(QueryDevice(0), DWORD(ERROR_NOT_READY));
   EXPECT_TRUE(TakeShownMessages().empty());
@@ -106,7 +117,7 @@ TEST_F(MountDriveTest, FailuresPastTheMappingAreShownAndUnmapped) {
     }
     Record record = image_->Record;
     if (c.RecordWithoutFiles) record.resize(kMountRecordHeaderSize);
-    const char letter = ChooseDriveLetter();
+    const char letter = ChooseDriveLetter(DriveLetterMapped);
     TakeShownMessages();
 
     EXPECT_EQ(Mount(c.DeviceNumber, record, letter), -1);
@@ -120,6 +131,8 @@ TEST_F(MountDriveTest, FailuresPastTheMappingAreShownAndUnmapped) {
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_NE(shown[0], "");
     EXPECT_EQ(shown[0], SystemErrorText(error));
+    EXPECT_TRUE(failure_.UserTold) << "shown once: the caller must not tell the user again";
+    EXPECT_EQ(failure_.Text, shown[0]);
     EXPECT_FALSE(DriveLetterMapped(letter));
   }
 }
@@ -129,19 +142,19 @@ TEST_F(MountDriveTest, UnmountRemovesTheLetterAndFreesTheDevice) {
   ASSERT_EQ(drive.Mount(image_->Record), DWORD(ERROR_SUCCESS));
   const char letter = drive.Letter();
   EXPECT_EQ(DriveTarget(letter), DeviceName(1));
-  EXPECT_EQ(UnmountImageDrive(letter), 0);
+  EXPECT_EQ(Unmount(letter), 0);
   EXPECT_FALSE(DriveLetterMapped(letter));
   EXPECT_EQ(QueryDevice(1), DWORD(ERROR_NOT_READY));
   EXPECT_TRUE(TakeShownMessages().empty());
 }
 
-TEST(UnmountImageDrive, DriveThatDoesNotOpenFailsAndKeepsItsLetter) {
-  const char letter = ChooseDriveLetter();
-  EXPECT_EQ(UnmountImageDrive(letter), -1) << "a letter with no mapping";
+TEST(UnmountDrive, DriveThatDoesNotOpenFailsAndKeepsItsLetter) {
+  const char letter = ChooseDriveLetter(DriveLetterMapped);
+  EXPECT_EQ(Unmount(letter), -1) << "a letter with no mapping";
   {
     MappedLetter nowhere(letter, DeviceName(kTestDeviceCount));
     ASSERT_TRUE(nowhere.Mapped());
-    EXPECT_EQ(UnmountImageDrive(letter), -1);
+    EXPECT_EQ(Unmount(letter), -1);
     EXPECT_EQ(DriveTarget(letter), DeviceName(kTestDeviceCount));
   }
   EXPECT_FALSE(DriveLetterMapped(letter));
@@ -164,7 +177,7 @@ TEST_F(MountDriveTest, OnlyMountedDevicesAreUsed) {
 }
 
 TEST(DriveLetters, FirstUnmappedFromDElseX) {
-  const char first = ChooseDriveLetter();
+  const char first = ChooseDriveLetter(DriveLetterMapped);
   ASSERT_GE(first, 'D');
   ASSERT_LE(first, 'Z');
   EXPECT_FALSE(DriveLetterMapped(first));
@@ -176,12 +189,12 @@ TEST(DriveLetters, FirstUnmappedFromDElseX) {
     taken.push_back(std::make_unique<MappedLetter>(letter, DeviceName(kTestDeviceCount)));
     ASSERT_TRUE(taken.back()->Mapped()) << letter;
     if (letter == first) {
-      EXPECT_GT(ChooseDriveLetter(), first);
+      EXPECT_GT(ChooseDriveLetter(DriveLetterMapped), first);
     }
   }
-  EXPECT_EQ(ChooseDriveLetter(), 'X');
+  EXPECT_EQ(ChooseDriveLetter(DriveLetterMapped), 'X');
   taken.clear();
-  EXPECT_EQ(ChooseDriveLetter(), first);
+  EXPECT_EQ(ChooseDriveLetter(DriveLetterMapped), first);
 }
 
 }  // namespace

@@ -2,7 +2,8 @@
 
 #include <cstdio>
 
-#include "mount_drive_win32.h"
+#include "drive_letter.h"
+#include "mounted_drive_win32.h"
 #include "mount_record.h"
 
 namespace {
@@ -52,8 +53,9 @@ DWORD VirtualDrive::OpenLetter() {
 
 DWORD VirtualDrive::Mount(const std::vector<uint8_t>& record) {
   Close();
-  letter_ = ChooseDriveLetter();
-  if (MountImageDrive(deviceNumber_, record.data(), uint32_t(record.size()), letter_) != 0) return GetLastError();
+  letter_ = ChooseDriveLetter(DriveLetterMapped);
+  MountFailure failure;
+  if (Win32MountedDrive(deviceNumber_, letter_).Mount(record, failure) != 0) return GetLastError();
   mounted_ = true;
   return OpenLetter();
 }
@@ -61,12 +63,12 @@ DWORD VirtualDrive::Mount(const std::vector<uint8_t>& record) {
 DWORD VirtualDrive::Unmount() {
   if (!mounted_) return ERROR_NOT_READY;
   mounted_ = false;
-  return UnmountImageDrive(letter_) == 0 ? ERROR_SUCCESS : GetLastError();
+  return Win32MountedDrive(deviceNumber_, letter_).Unmount() == 0 ? ERROR_SUCCESS : GetLastError();
 }
 
 DWORD VirtualDrive::OpenIdle() {
   Close();
-  letter_ = ChooseDriveLetter();
+  letter_ = ChooseDriveLetter(DriveLetterMapped);
   if (!DefineDosDeviceA(DDD_RAW_TARGET_PATH, DosName(letter_).c_str(), DeviceName(deviceNumber_).c_str()))
     return GetLastError();
   idleMapped_ = true;

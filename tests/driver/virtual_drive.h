@@ -1,5 +1,5 @@
 // One of the driver's devices behind a drive letter. Mount and Unmount go through the program's
-// own MountImageDrive and UnmountImageDrive; the test then keeps a handle on the drive for the
+// own Win32MountedDrive; the test then keeps a handle on the drive for the
 // requests the file system would send. Every call returns the Win32 error (ERROR_SUCCESS when
 // it worked).
 #pragma once
@@ -16,9 +16,9 @@ class VirtualDrive {
   VirtualDrive(const VirtualDrive&) = delete;
   VirtualDrive& operator=(const VirtualDrive&) = delete;
 
-  // MountImageDrive onto the letter ChooseDriveLetter picks, then opens the drive.
+  // Win32MountedDrive::Mount onto the letter ChooseDriveLetter picks, then opens the drive.
   DWORD Mount(const std::vector<uint8_t>& record);
-  // UnmountImageDrive. The test's handle stays open, to see the device after the unmount.
+  // Win32MountedDrive::Unmount. The test's handle stays open, to see the device after the unmount.
   DWORD Unmount();
   // Maps a letter to the device and opens it without mounting anything: only the tests talk
   // to an idle device.
@@ -38,7 +38,7 @@ class VirtualDrive {
 
   unsigned deviceNumber_;
   char letter_ = 0;
-  bool mounted_ = false;    // by MountImageDrive: the letter is UnmountImageDrive's to remove
+  bool mounted_ = false;    // by Mount: the letter is Win32MountedDrive::Unmount's to remove
   bool idleMapped_ = false;  // by OpenIdle: the letter is ours to remove
   HANDLE handle_ = INVALID_HANDLE_VALUE;
 };

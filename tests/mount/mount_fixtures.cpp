@@ -8,11 +8,17 @@
 #include "password.h"
 
 WrittenImage WriteShape(const TempFolder& folder, const ImageShape& shape, int partitions) {
-  WrittenImage written{MakeVolumeBytes(shape.VolumeLength, 5), {}, shape.Cipher ? "secret" : ""};
+  std::vector<uint8_t> volume = MakeVolumeBytes(shape.VolumeLength, 5);
   // Block 4 all zeros: a block that is not stored.
   const uint64_t zeroBlock = shape.RawLength + 4ull * shape.BlockSize;
-  if (zeroBlock + shape.BlockSize <= written.Source.size())
-    std::fill_n(written.Source.begin() + int64_t(zeroBlock), shape.BlockSize, 0);
+  if (zeroBlock + shape.BlockSize <= volume.size())
+    std::fill_n(volume.begin() + int64_t(zeroBlock), shape.BlockSize, 0);
+  return WriteVolumeImage(folder, std::move(volume), shape, partitions);
+}
+
+WrittenImage WriteVolumeImage(const TempFolder& folder, std::vector<uint8_t> volume, const ImageShape& shape,
+                              int partitions) {
+  WrittenImage written{std::move(volume), {}, shape.Cipher ? "secret" : ""};
   WriteWholeFile(folder.File("volume.raw"), written.Source);
   ImageWriterOptions options;
   options.OutputPath = folder.File("set.qvimg");

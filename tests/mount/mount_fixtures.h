@@ -29,6 +29,10 @@ struct WrittenImage {
 
 // partitions copies of one volume of text, random bytes and zeros, its block 4 all zeros.
 WrittenImage WriteShape(const TempFolder& folder, const ImageShape& shape, int partitions = 1);
+// An image of the given volume's bytes (a real file system, say) in the shape's form; its
+// VolumeLength is not used.
+WrittenImage WriteVolumeImage(const TempFolder& folder, std::vector<uint8_t> volume, const ImageShape& shape,
+                              int partitions = 1);
 
 // The record of partition index of the written set, its values changed by edit first.
 std::vector<uint8_t> RecordFor(const WrittenImage& image, size_t partition = 0,

@@ -2,7 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "mount_drive_win32.h"
+#include "drive_letter.h"
+#include "mounted_drive_win32.h"
 #include "recording_ui.h"
 #include "restore_steps_win32.h"
 #include "wine_files.h"
@@ -28,7 +29,7 @@ TEST(Win32RestoreVolumes, VolumeOfPathIsEqualExactlyOnTheSameDrive) {
   ASSERT_TRUE(other);
   EXPECT_NE(other, drive);
 
-  const char unmapped = ChooseDriveLetter();
+  const char unmapped = ChooseDriveLetter(DriveLetterMapped);
   EXPECT_EQ(volumes.VolumeOfPath(std::string{unmapped} + ":\\backup.qvimg"), std::nullopt);
   EXPECT_EQ(volumes.VolumeOfPath(""), std::nullopt);
 }
@@ -40,7 +41,7 @@ TEST(Win32RestoreVolumes, VolumeSizeIsTheWholeVolumeInBytes) {
   ULARGE_INTEGER available, total, free;
   ASSERT_TRUE(GetDiskFreeSpaceExA("C:\\", &available, &total, &free));
   EXPECT_EQ(volumes.VolumeSize("C:\\"), total.QuadPart);
-  EXPECT_EQ(volumes.VolumeSize(std::string{ChooseDriveLetter()} + ":\\"), 0u);
+  EXPECT_EQ(volumes.VolumeSize(std::string{ChooseDriveLetter(DriveLetterMapped)} + ":\\"), 0u);
 }
 
 }  // namespace

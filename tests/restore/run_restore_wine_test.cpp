@@ -7,7 +7,8 @@
 
 #include "completion_report.h"
 #include "md5.h"
-#include "mount_drive_win32.h"
+#include "drive_letter.h"
+#include "mounted_drive_win32.h"
 #include "partition_list.h"
 #include "recording_ui.h"
 #include "restore_steps_win32.h"
@@ -61,7 +62,7 @@ class Restore {
       ADD_FAILURE() << "the image does not list: " << listing_.Message;
       return -1;
     }
-    Letter = ChooseDriveLetter();
+    Letter = ChooseDriveLetter(DriveLetterMapped);
     RestoreSteps win32 = machine_.Steps();
     RestoreSteps steps{win32.Ui, win32.Drives, win32.Volumes, copy_, win32.Junctions, win32.Boot};
     const PartitionRow& row = listing_.Rows.front();

@@ -2,14 +2,18 @@
 #include "fuse_disk.h"
 
 #include <fuse3/fuse.h>
+#include <sys/mount.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 
-#include "commands.h"
+#include "mount_error.h"
 #include "fuse_readahead.h"
+#include "mount_table.h"
 #include "mounted_disk.h"
 
 namespace {
@@ -138,13 +142,15 @@ FuseDisk::FuseDisk(std::vector<DiskFile> files, const std::string& mountPoint)
   std::error_code error;
   const std::string resolved = std::filesystem::canonical(mountPoint, error).string();
   fuse_ = fuse_new(&args, &kOperations, sizeof(kOperations), this);
-  if (!fuse_) throw CommandError("cannot set up FUSE");
+  if (!fuse_) throw MountError("cannot set up FUSE");
   if (fuse_mount(fuse_, mountPoint.c_str()) != 0) {
     fuse_destroy(fuse_);
     fuse_ = nullptr;
-    throw CommandError("cannot mount FUSE at " + mountPoint + " (is /dev/fuse available?)");
+    throw MountError("cannot mount FUSE at " + mountPoint + " (is /dev/fuse available?)");
   }
   mounted_ = true;
+  if (!error)
+    if (const std::optional<MountEntry> entry = MountAt(resolved)) device_ = entry->Device;
   // Sequential reads keep several 1 MiB requests in flight instead of one 128 KiB at a time.
   if (!error) SetFuseReadahead(resolved, kReadaheadKib);
 }
@@ -168,4 +174,24 @@ void FuseDisk::Stop() {
   fuse_exit(fuse_);
   if (mounted_) fuse_unmount(fuse_);  // wakes the threads waiting for requests
   mounted_ = false;
+}
+
+void FuseDisk::Abort(const std::string& scratch) {
+  const size_t colon = device_.find(':');
+  if (colon == std::string::npos) return;
+  const std::string connection = device_.substr(colon + 1);
+  auto abortUnder = [&](const std::string& controls) {
+    std::ofstream abort(controls + "/" + connection + "/abort");
+    abort << "1";
+    abort.flush();
+    return bool(abort);
+  };
+  if (abortUnder("/sys/fs/fuse/connections")) return;
+  // Not mounted on this system: the control file system is one and the same wherever it is.
+  if (mkdir(scratch.c_str(), 0700) != 0) return;
+  if (mount("fusectl", scratch.c_str(), "fusectl", MS_NOSUID | MS_NODEV | MS_NOEXEC, nullptr) == 0) {
+    abortUnder(scratch);
+    umount2(scratch.c_str(), MNT_DETACH);
+  }
+  rmdir(scratch.c_str());
 }

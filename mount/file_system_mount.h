@@ -1,9 +1,10 @@
-// The layers of `harvesta mount` on Linux: which file system a partition holds, mounting it
-// read-only on the FUSE disk file, and the kernel's mount table.
+// The file system layer of a Linux mount: which file system a partition holds, and mounting it
+// read-only from the FUSE disk file.
 #pragma once
-#include <optional>
 #include <string>
 #include <vector>
+
+#include "mount_table.h"
 
 class MountedDisk;
 
@@ -14,14 +15,6 @@ const char* FileSystemName(FileSystemKind kind);
 // Whether the running kernel has the file system driver (/proc/filesystems).
 bool KernelHasFileSystem(const std::string& name);
 
-struct MountEntry {
-  std::string Type;    // "fuse.harvesta", "fuseblk", "ext4", ...
-  std::string Source;  // "/dev/loop3", the disk file under ntfs-3g, ...
-};
-// What is mounted exactly at path (the top one when several are stacked there).
-std::optional<MountEntry> MountAt(const std::string& path);
-// The file system type mounted exactly at path.
-std::optional<std::string> MountedTypeAt(const std::string& path);
 // Whether entry is served from the runtime folder: the FUSE disk itself, or a file system on
 // its disk file (directly, or through a loop device while the FUSE layer is attached).
 bool ServedFromRuntime(const MountEntry& entry, const std::string& runtime);
@@ -32,7 +25,7 @@ int RunProgram(const std::vector<std::string>& argv);
 // Mounts the file system of diskFile read-only at mountPoint: ntfs-3g directly on the file,
 // the kernel's drivers through a read-only loop device. A set-user-ID program or a device
 // node in an image must never work on the host: always nosuid and nodev, and noexec unless
-// allowExec. Throws CommandError.
+// allowExec. Throws MountError.
 void MountFileSystem(FileSystemKind kind, const std::string& diskFile, const std::string& mountPoint,
                      bool allowExec);
 // umount; true when nothing is mounted at path afterwards.

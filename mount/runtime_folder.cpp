@@ -12,7 +12,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "commands.h"
+#include "mount_error.h"
 
 namespace {
 
@@ -21,12 +21,12 @@ constexpr const char* kBase = "/run/harvesta";
 // Made if missing, then taken only as a real folder (not a link) of root's, closed to others.
 void PrivateFolder(const std::string& path) {
   if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
-    throw CommandError("cannot create " + path + ": " + std::strerror(errno));
+    throw MountError("cannot create " + path + ": " + std::strerror(errno));
   struct stat status{};
   if (lstat(path.c_str(), &status) != 0)
-    throw CommandError("cannot use " + path + ": " + std::strerror(errno));
+    throw MountError("cannot use " + path + ": " + std::strerror(errno));
   if (!S_ISDIR(status.st_mode) || status.st_uid != 0 || (status.st_mode & 077) != 0)
-    throw CommandError(path + " is not a folder of root's closed to other users: remove it");
+    throw MountError(path + " is not a folder of root's closed to other users: remove it");
 }
 
 // The kernel's name and start time of a process (fields 2 and 22 of /proc/PID/stat).
@@ -65,12 +65,12 @@ RuntimeLock::RuntimeLock(const std::string& runtime, const std::string& mountPoi
   for (;;) {
     PrivateFolder(runtime);
     fd_ = open(runtime.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd_ < 0) throw CommandError("cannot open " + runtime + ": " + std::strerror(errno));
+    if (fd_ < 0) throw MountError("cannot open " + runtime + ": " + std::strerror(errno));
     if (flock(fd_, LOCK_EX | LOCK_NB) != 0) {
       close(fd_);
       fd_ = -1;
       if (errno == EINTR) continue;
-      throw CommandError(mountPoint + " is in use by another harvesta mount: harvesta unmount it first");
+      throw MountError(mountPoint + " is in use by another harvesta mount: harvesta unmount it first");
     }
     // The previous owner may have removed the folder between our open and our lock: a lock on
     // a removed folder guards nothing.
@@ -91,7 +91,7 @@ void WriteDaemonPid(const std::string& runtime) {
   std::string name;
   uint64_t startTime = 0;
   if (!ProcessIdentity(getpid(), &name, &startTime))
-    throw CommandError("cannot read this process's identity from /proc");
+    throw MountError("cannot read this process's identity from /proc");
   std::ofstream(runtime + "/pid") << getpid() << ' ' << startTime << '\n';
 }
 

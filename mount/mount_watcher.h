@@ -11,9 +11,10 @@
 
 class MountWatcher {
  public:
-  // Forks the watcher. Call while this process runs one thread and has not opened /dev/fuse:
-  // the watcher must hold none of the daemon's files but runtimeLock (a RuntimeLock's
-  // descriptor), which it keeps until it exits. Throws CommandError.
+  // Forks the watcher, which at once closes every descriptor but its socket and runtimeLock (a
+  // RuntimeLock's descriptor, kept until it exits). Best called before the mount starts threads
+  // or opens /dev/fuse: the child of a process with other threads runs only on what glibc keeps
+  // usable after fork. Throws MountError.
   MountWatcher(const std::string& mountPoint, const std::string& runtime, int runtimeLock);
   // Without Dismiss(), losing this object (or the process) makes the watcher clean up.
   ~MountWatcher();

@@ -14,7 +14,7 @@ struct DiskFile {
 class FuseDisk {
  public:
   // Mounts at mountPoint (read-only, unmounted by the kernel helper if this process dies).
-  // Throws CommandError.
+  // Throws MountError.
   FuseDisk(std::vector<DiskFile> files, const std::string& mountPoint);
   ~FuseDisk();
   FuseDisk(const FuseDisk&) = delete;
@@ -24,6 +24,11 @@ class FuseDisk {
   void Run();
   // From another thread: ends Run() and unmounts.
   void Stop();
+  // After Stop, when something still holds a disk file (a lazily unmounted file system on its
+  // loop device): ends the connection from the kernel's side, so that its requests fail
+  // instead of waiting for a daemon that is going, and Run() returns. scratch: an absent
+  // folder it may mount the FUSE control file system on for a moment.
+  void Abort(const std::string& scratch);
 
   const std::vector<DiskFile>& Files() const { return files_; }
 
@@ -31,4 +36,5 @@ class FuseDisk {
   std::vector<DiskFile> files_;
   fuse* fuse_ = nullptr;
   bool mounted_ = false;
+  std::string device_;  // "0:52" in the mount table: the connection's number is the minor
 };

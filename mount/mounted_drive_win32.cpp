@@ -1,4 +1,4 @@
-#include "mount_drive_win32.h"
+#include "mounted_drive_win32.h"
 
 #include <windows.h>
 #include <winioctl.h>
@@ -34,13 +34,22 @@ bool RemoveMapping(char letter) {
   return DefineDosDeviceA(DDD_REMOVE_DEFINITION, DosName(letter).c_str(), nullptr);
 }
 
-// Tells the user, takes the letter back, and leaves the cause as the last error for the caller.
-int FailMappedMount(char letter, DWORD error) {
-  ShowMessage(SystemErrorText(error));
-  RemoveMapping(letter);
+// Leaves the cause as the last error as well, for callers that speak in system error codes.
+int Fail(DWORD error, bool userTold, MountFailure& failure) {
+  failure = {userTold, SystemErrorText(error)};
   SetLastError(error);
   return -1;
 }
+
+// Tells the user and takes the letter back.
+int FailMappedMount(char letter, DWORD error, MountFailure& failure) {
+  ShowMessage(SystemErrorText(error));
+  RemoveMapping(letter);
+  return Fail(error, true, failure);
+}
+
+// The record carries the key: zeroed where it lies before its memory goes.
+void Wipe(std::vector<uint8_t>& record) { SecureZeroMemory(record.data(), record.size()); }
 
 // The device number a mounted virtual drive stands on, or -1 when the letter is not one.
 int MountedDeviceNumber(char letter) {
@@ -74,31 +83,34 @@ int MountedDeviceNumber(char letter) {
 
 }  // namespace
 
-int MountImageDrive(unsigned deviceNumber, const uint8_t* record, uint32_t recordSize, char letter) {
-  if (!IsDriveLetter(letter)) {
-    SetLastError(ERROR_INVALID_DRIVE);
-    return -1;
-  }
-  HANDLE drive = OpenDrive("\\\\.\\", letter, GENERIC_READ | GENERIC_WRITE);
-  if (drive != INVALID_HANDLE_VALUE) {
-    CloseHandle(drive);
-    SetLastError(ERROR_BUSY);
-    return -1;
-  }
-  if (!DefineDosDeviceA(DDD_RAW_TARGET_PATH, DosName(letter).c_str(), DeviceName(deviceNumber).c_str()))
-    return -1;
-
-  drive = OpenDrive("\\\\.\\", letter, GENERIC_READ | GENERIC_WRITE);
-  if (drive == INVALID_HANDLE_VALUE) return FailMappedMount(letter, GetLastError());
-  DWORD returned = 0;
-  const bool mounted = DeviceIoControl(drive, IOCTL_IMAGE_MOUNT, const_cast<uint8_t*>(record), recordSize,
-                                       nullptr, 0, &returned, nullptr);
-  const DWORD error = GetLastError();
-  CloseHandle(drive);
-  return mounted ? 0 : FailMappedMount(letter, error);
+int Win32MountedDrive::Mount(std::vector<uint8_t> record, MountFailure& failure) {
+  const int result = MountRecord(record, failure);
+  Wipe(record);
+  return result;
 }
 
-int UnmountImageDrive(char letter) {
+int Win32MountedDrive::MountRecord(const std::vector<uint8_t>& record, MountFailure& failure) {
+  if (!IsDriveLetter(letter_)) return Fail(ERROR_INVALID_DRIVE, false, failure);
+  HANDLE drive = OpenDrive("\\\\.\\", letter_, GENERIC_READ | GENERIC_WRITE);
+  if (drive != INVALID_HANDLE_VALUE) {
+    CloseHandle(drive);
+    return Fail(ERROR_BUSY, false, failure);
+  }
+  if (!DefineDosDeviceA(DDD_RAW_TARGET_PATH, DosName(letter_).c_str(), DeviceName(deviceNumber_).c_str()))
+    return Fail(GetLastError(), false, failure);
+
+  drive = OpenDrive("\\\\.\\", letter_, GENERIC_READ | GENERIC_WRITE);
+  if (drive == INVALID_HANDLE_VALUE) return FailMappedMount(letter_, GetLastError(), failure);
+  DWORD returned = 0;
+  const bool mounted = DeviceIoControl(drive, IOCTL_IMAGE_MOUNT, const_cast<uint8_t*>(record.data()),
+                                       DWORD(record.size()), nullptr, 0, &returned, nullptr);
+  const DWORD error = GetLastError();
+  CloseHandle(drive);
+  return mounted ? 0 : FailMappedMount(letter_, error, failure);
+}
+
+int Win32MountedDrive::Unmount() {
+  const char letter = letter_;
   if (!IsDriveLetter(letter)) {
     SetLastError(ERROR_INVALID_DRIVE);
     return -1;
@@ -116,12 +128,6 @@ int UnmountImageDrive(char letter) {
 bool DriveLetterMapped(char letter) {
   char target[520];
   return QueryDosDeviceA(DosName(letter).c_str(), target, sizeof target) != 0;
-}
-
-char ChooseDriveLetter() {
-  for (char letter = 'D'; letter <= 'Z'; ++letter)
-    if (!DriveLetterMapped(letter)) return letter;
-  return 'X';
 }
 
 std::vector<unsigned> ListUsedDeviceNumbers() {

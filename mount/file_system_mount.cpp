@@ -1,4 +1,4 @@
-#include "mount_stack.h"
+#include "file_system_mount.h"
 
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -8,9 +8,8 @@
 #include <cstdint>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 
-#include "commands.h"
+#include "mount_error.h"
 #include "mounted_disk.h"
 
 namespace {
@@ -20,20 +19,6 @@ bool BytesAt(MountedDisk& disk, uint64_t offset, const char* expected, uint32_t 
   std::vector<uint8_t> bytes(length);
   return disk.Read(offset, length, bytes.data()) == kReadOk &&
          std::memcmp(bytes.data(), expected, length) == 0;
-}
-
-// Mount table paths escape space, tab, newline and backslash as octal.
-std::string Unescape(const std::string& text) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\\' && i + 3 < text.size()) {
-      out += char(std::stoi(text.substr(i + 1, 3), nullptr, 8));
-      i += 3;
-    } else {
-      out += text[i];
-    }
-  }
-  return out;
 }
 
 }  // namespace
@@ -67,32 +52,6 @@ bool KernelHasFileSystem(const std::string& name) {
     if (line.substr(tab == std::string::npos ? 0 : tab + 1) == name) return true;
   }
   return false;
-}
-
-std::optional<MountEntry> MountAt(const std::string& path) {
-  std::ifstream table("/proc/self/mountinfo");
-  std::string line;
-  std::optional<MountEntry> entry;
-  while (std::getline(table, line)) {
-    std::istringstream fields(line);
-    std::string id, parent, device, root, point;
-    fields >> id >> parent >> device >> root >> point;
-    if (Unescape(point) != path) continue;
-    size_t separator = line.find(" - ");
-    if (separator == std::string::npos) continue;
-    std::istringstream tail(line.substr(separator + 3));
-    MountEntry found;
-    tail >> found.Type >> found.Source;
-    found.Source = Unescape(found.Source);
-    entry = found;  // the last one listed is the one on top
-  }
-  return entry;
-}
-
-std::optional<std::string> MountedTypeAt(const std::string& path) {
-  std::optional<MountEntry> entry = MountAt(path);
-  if (!entry) return std::nullopt;
-  return entry->Type;
 }
 
 bool ServedFromRuntime(const MountEntry& entry, const std::string& runtime) {
@@ -142,15 +101,15 @@ void MountFileSystem(FileSystemKind kind, const std::string& diskFile, const std
       command = {"mount", "-t", "vfat", "-o", safe + ",loop", diskFile, mountPoint};
       break;
     case FileSystemKind::Unknown:
-      throw CommandError("the partition holds no file system this command can mount; see --raw");
+      throw MountError("the partition holds no file system this command can mount; see --raw");
   }
   if (RunProgram(command) != 0)
-    throw CommandError(std::string("cannot mount the ") + FileSystemName(kind) + " file system (" +
+    throw MountError(std::string("cannot mount the ") + FileSystemName(kind) + " file system (" +
                        command[0] + " failed)");
 }
 
 bool UnmountPath(const std::string& path) {
-  if (!MountedTypeAt(path)) return true;
+  if (!MountAt(path)) return true;
   RunProgram({"umount", path});
-  return !MountedTypeAt(path);
+  return !MountAt(path);
 }

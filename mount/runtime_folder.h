@@ -8,7 +8,7 @@
 
 // /run/harvesta/<hash of mountPoint>, the same for the same path. /run/harvesta is created
 // 0700 and must be a folder of root's that nobody else can enter: a pid file planted there
-// would make unmount signal another process. Throws CommandError.
+// would make unmount signal another process. Throws MountError.
 std::string RuntimeFolder(const std::string& mountPoint);
 // Removes the runtime folder, its pid file and the (unmounted) folder of the FUSE disk.
 void RemoveRuntime(const std::string& runtime);
@@ -17,7 +17,7 @@ void RemoveRuntime(const std::string& runtime);
 // before its checks until its daemon and watcher are gone (both inherit the descriptor).
 class RuntimeLock {
  public:
-  // Throws CommandError when another harvesta mount of the same mount point holds it.
+  // Throws MountError when another harvesta mount of the same mount point holds it.
   RuntimeLock(const std::string& runtime, const std::string& mountPoint);
   ~RuntimeLock();
   RuntimeLock(const RuntimeLock&) = delete;

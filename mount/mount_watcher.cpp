@@ -11,8 +11,9 @@
 #include <cerrno>
 #include <fstream>
 
-#include "commands.h"
-#include "mount_stack.h"
+#include "mount_error.h"
+#include "file_system_mount.h"
+#include "mount_table.h"
 #include "runtime_folder.h"
 
 namespace {
@@ -107,12 +108,12 @@ MountWatcher::MountWatcher(const std::string& mountPoint, const std::string& run
   int ends[2];
   // Close-on-exec: the programs the daemon starts (ntfs-3g, mount) must not hold the socket.
   if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
-    throw CommandError("cannot start the mount watcher");
+    throw MountError("cannot start the mount watcher");
   pid_ = fork();
   if (pid_ < 0) {
     close(ends[0]);
     close(ends[1]);
-    throw CommandError("cannot start the mount watcher");
+    throw MountError("cannot start the mount watcher");
   }
   if (pid_ == 0) {
     close(ends[0]);
