@@ -2,9 +2,8 @@
 
 
 #include <algorithm>
-#include <atomic>
-#include <thread>
 
+#include "image_folder_loader.h"
 #include "mount_drive_win32.h"
 #include "partition_list_columns.h"
 #include "resource_ids.h"
@@ -108,17 +107,7 @@ bool CDriveImageList::Load(const std::string& chosenPath) {
   listing_ = {};
   marks_.clear();
 
-  // Windows file names ignore letter case, and so does the open-file dialog: a file named
-  // BACKUP.QVIMG is an image like any other.
-  std::atomic<int> scanning{1};
-  FolderListing loaded;
-  std::thread loader([&] {
-    loaded = LoadImageFolder(chosenPath, ScanRule::ImagesAnyCase);
-    scanning = 0;
-  });
-  while (scanning) Sleep(100);
-  loader.join();
-  listing_ = std::move(loaded);
+  listing_ = LoadOnLoaderThread(chosenPath);
 
   if (!listing_.Message.empty()) {
     SendMessageA(list_, WM_SETREDRAW, TRUE, 0);
