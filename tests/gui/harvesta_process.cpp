@@ -3,6 +3,9 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include <dlgs.h>
+
+#include "dialog_ids.h"
 #include "remote_window.h"
 
 namespace {
@@ -95,6 +98,37 @@ bool HarvestaProcess::WaitUntilGone(const std::string& caption) const {
   return WaitUntil([&] { return !FindProcessDialog(Id(), caption); });
 }
 
+std::string HarvestaProcess::Browse(const std::string& path, const std::string& shot) const {
+  constexpr char kOpenCaption[] = "Select an image file";
+  Click(Item(kBrowse));
+  const HWND open = WaitForDialog(kOpenCaption);
+  if (!open) return "no open-file dialog";
+  // The file name box: an edit, or the edit inside a combo box (itself inside an extended one).
+  HWND name = GetDlgItem(open, edt1);
+  for (HWND box = GetDlgItem(open, cmb13); !name && box; box = GetWindow(box, GW_CHILD))
+    if (ClassName(box) == "Edit") name = box;
+  if (!name) return "no file name box";
+  SetText(name, path);
+  Screenshot(open, shot);
+  Click(GetDlgItem(open, IDOK));
+  if (!WaitUntilGone(kOpenCaption)) return "the open-file dialog stays";
+  WaitUntilIdle();
+  return FindProcessDialog(Id(), kMessageCaption) ? AnswerMessage() : "";
+}
+
+std::string HarvestaProcess::AnswerMessage(const std::string& shot, int button) const {
+  const HWND box = WaitForDialog(kMessageCaption);
+  if (!box) return "";
+  const std::string text = MessageBoxText(box);
+  if (!shot.empty()) Screenshot(box, shot);
+  Click(GetDlgItem(box, button));
+  WaitUntil([&] { return !IsWindow(box); });
+  WaitUntilIdle();
+  return text;
+}
+
+void HarvestaProcess::WaitUntilIdle() const { Send(dialog_, WM_NULL); }
+
 int HarvestaProcess::Close() {
   Click(Item(IDCANCEL));
   if (WaitForSingleObject(info_.hProcess, 20000) != WAIT_OBJECT_0) return -1;
@@ -105,7 +139,7 @@ int HarvestaProcess::Close() {
 
 void Screenshot(HWND window, const std::string& name) {
   const std::string folder = Environment("HARVESTA_GUI_SHOTS");
-  if (folder.empty() || !window) return;
+  if (folder.empty() || name.empty() || !window) return;
   // Painting is done once the window's thread has nothing else queued.
   Send(window, WM_NULL);
   Sleep(300);

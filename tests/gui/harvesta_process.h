@@ -24,6 +24,14 @@ class HarvestaProcess {
   HWND WaitForDialog(const std::string& caption) const;
   // Waits until no dialog of the program has that caption.
   bool WaitUntilGone(const std::string& caption) const;
+  // Types path into the open-file dialog behind "..." and confirms it, then waits for the list
+  // to load; the message the load showed ("" for none), its box closed. The shot names a
+  // screenshot of the open-file dialog.
+  std::string Browse(const std::string& path, const std::string& shot = "") const;
+  // Waits until a message box shows; its text (screenshot and all), after clicking its button.
+  std::string AnswerMessage(const std::string& shot = "", int button = IDOK) const;
+  // Returns once the main thread takes messages again: idle, or in a modal window's loop.
+  void WaitUntilIdle() const;
   // Clicks Close and waits for the program to end: its exit code, or -1.
   int Close();
 

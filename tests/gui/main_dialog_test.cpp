@@ -5,20 +5,11 @@
 #include <gtest/gtest.h>
 
 #include "command_template.h"
+#include "dialog_ids.h"
 #include "harvesta_process.h"
 #include "remote_window.h"
 
 namespace {
-
-// Resource identifiers of the dialog's controls: other programs drive it through them.
-enum : int {
-  kImagePath = 1000, kFormat = 1002, kBootable = 1003, kDestination = 1005, kRunCopy = 1007,
-  kHideOutput = 1008, kImageList = 1009, kFileSystem = 1010, kClusterSize = 1011, kDefaultCommand = 1014,
-  kAdvanced = 1015, kCommand = 1073, kBrowse = 1040,
-  kMarkActive = 1017, kReplaceDiskId = 1016, kReplaceBootSector = 1018, kUpdateBootConfiguration = 1019,
-};
-
-constexpr char kBrowseHint[] = "Click the browse button and select an image file...";
 
 struct ControlState {
   int Id;
