@@ -147,7 +147,8 @@ TEST(Browse, ListsTheChosenBackupsPartitionsOrToldWhyNot) {
     SCOPED_TRACE(test.Name);
     const std::string path = test.Write();
     ASSERT_NE(GetFileAttributesA(path.c_str()), INVALID_FILE_ATTRIBUTES) << path;
-    const std::string message = harvesta.Browse(path, firstShot ? "open-file-dialog" : "");
+    const std::string message =
+        harvesta.Browse(path, firstShot ? "open-file-dialog" : "", std::string("message-") + test.Name);
     firstShot = false;
     EXPECT_EQ(message, test.Message ? WithPath(test.Message, path) : "");
 

@@ -98,7 +98,8 @@ bool HarvestaProcess::WaitUntilGone(const std::string& caption) const {
   return WaitUntil([&] { return !FindProcessDialog(Id(), caption); });
 }
 
-std::string HarvestaProcess::Browse(const std::string& path, const std::string& shot) const {
+std::string HarvestaProcess::Browse(const std::string& path, const std::string& dialogShot,
+                                    const std::string& messageShot) const {
   constexpr char kOpenCaption[] = "Select an image file";
   Click(Item(kBrowse));
   const HWND open = WaitForDialog(kOpenCaption);
@@ -109,11 +110,11 @@ std::string HarvestaProcess::Browse(const std::string& path, const std::string& 
     if (ClassName(box) == "Edit") name = box;
   if (!name) return "no file name box";
   SetText(name, path);
-  Screenshot(open, shot);
+  Screenshot(open, dialogShot);
   Click(GetDlgItem(open, IDOK));
   if (!WaitUntilGone(kOpenCaption)) return "the open-file dialog stays";
   WaitUntilIdle();
-  return FindProcessDialog(Id(), kMessageCaption) ? AnswerMessage() : "";
+  return FindProcessDialog(Id(), kMessageCaption) ? AnswerMessage(messageShot) : "";
 }
 
 std::string HarvestaProcess::AnswerMessage(const std::string& shot, int button) const {

@@ -25,9 +25,10 @@ class HarvestaProcess {
   // Waits until no dialog of the program has that caption.
   bool WaitUntilGone(const std::string& caption) const;
   // Types path into the open-file dialog behind "..." and confirms it, then waits for the list
-  // to load; the message the load showed ("" for none), its box closed. The shot names a
-  // screenshot of the open-file dialog.
-  std::string Browse(const std::string& path, const std::string& shot = "") const;
+  // to load; the message the load showed ("" for none), its box closed. The shots name
+  // screenshots of the open-file dialog and of the message.
+  std::string Browse(const std::string& path, const std::string& dialogShot = "",
+                     const std::string& messageShot = "") const;
   // Waits until a message box shows; its text (screenshot and all), after clicking its button.
   std::string AnswerMessage(const std::string& shot = "", int button = IDOK) const;
   // Returns once the main thread takes messages again: idle, or in a modal window's loop.

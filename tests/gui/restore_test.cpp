@@ -1,0 +1,95 @@
+// A whole restore as a user runs it: a password-protected image, the password dialog (wrong
+// twice, then right), and a command that hashes the mounted partition. Wine mounts no file
+// system on the virtual drive, so the command is volume_md5 (HARVESTA_VOLUME_MD5), which reads the
+// raw volume through the driver that Harvesta installed from its own resources.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "dialog_ids.h"
+#include "harvesta_process.h"
+#include "md5.h"
+#include "remote_window.h"
+#include "test_images.h"
+#include "volume_md5.h"
+#include "wine_files.h"
+
+namespace {
+
+constexpr char kPasswordCaption[] = "Confirm Password";
+
+// Drive letters that still name one of the driver's devices.
+std::vector<char> VirtualDriveLetters() {
+  std::vector<char> letters;
+  for (char letter = 'D'; letter <= 'Z'; ++letter) {
+    const char name[] = {letter, ':', '\0'};
+    char target[MAX_PATH] = "";
+    if (QueryDosDeviceA(name, target, sizeof target) && std::string(target).find("Vaultdisk") != std::string::npos)
+      letters.push_back(letter);
+  }
+  return letters;
+}
+
+std::vector<std::string> ChildTexts(HWND dialog, const char* className) {
+  std::vector<std::string> texts;
+  for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+    if (ClassName(child) == className) texts.push_back(Text(child));
+  return texts;
+}
+
+TEST(Restore, AsksForThePasswordUntilItIsRightThenTheCommandReadsTheMountedPartition) {
+  const std::string hasher = PathFromEnvironment("HARVESTA_VOLUME_MD5");
+  ASSERT_NE(hasher, "");
+  const TestImage image = MakeTestImage({"gui-restore-aes256", 6, 1, BlockMethod::Alternate, 3, 0, 0, 16384});
+  ASSERT_EQ(image.Error, "");
+  const TestFolder output("harvesta-gui-restore");
+  const std::string digestFile = output.Path() + "volume.md5";
+
+  HarvestaProcess harvesta;
+  ASSERT_EQ(harvesta.Error(), "");
+  ASSERT_EQ(harvesta.Browse(image.Files.back()), "");
+  ASSERT_EQ(ListRows(harvesta.Item(kImageList)).size(), 1u);
+  for (int box : {kRunCopy, kHideOutput}) Send(harvesta.Item(box), BM_CLICK);
+  SetText(harvesta.Item(kCommand), "\"" + hasher + "\" <SRC> " + digestFile);
+  Click(harvesta.Item(IDOK));
+
+  const HWND password = harvesta.WaitForDialog(kPasswordCaption);
+  ASSERT_NE(password, nullptr);
+  EXPECT_EQ(ChildTexts(password, "Static"),
+            (std::vector<std::string>{"The backup image you are trying to open has been pasword protected.",
+                                      "To continue with this operation you must enter the correct password.",
+                                      "Note: Passswords are case sensitive"}));
+  const HWND entry = GetDlgItem(password, kPassword);
+  EXPECT_NE(GetWindowLongA(entry, GWL_STYLE) & ES_PASSWORD, 0);
+  // While the restore runs, Start and Close stay disabled.
+  EXPECT_FALSE(IsWindowEnabled(harvesta.Item(IDOK)));
+  EXPECT_FALSE(IsWindowEnabled(harvesta.Item(IDCANCEL)));
+
+  std::string lowerCase = kTestImagePassword;
+  for (char& c : lowerCase) c = char(tolower(c));
+  bool firstShot = true;
+  for (const std::string& wrong : {std::string("wrong password"), lowerCase}) {
+    SCOPED_TRACE(wrong);
+    SetText(entry, wrong);
+    if (firstShot) Screenshot(password, "password-dialog");
+    Click(GetDlgItem(password, IDOK));
+    EXPECT_EQ(harvesta.AnswerMessage(firstShot ? "message-incorrect-password" : ""), "Incorrect Password entered");
+    firstShot = false;
+    EXPECT_TRUE(IsWindow(password));
+  }
+  SetText(entry, kTestImagePassword);
+  Click(GetDlgItem(password, IDOK));
+  ASSERT_TRUE(harvesta.WaitUntilGone(kPasswordCaption));
+
+  // Mounted, hashed, unmounted: the report names no log file.
+  EXPECT_EQ(harvesta.AnswerMessage("message-restore-finished"), "Finished");
+  const std::vector<uint8_t> written = ReadBytes(digestFile);
+  EXPECT_EQ(std::string(written.begin(), written.end()), HexDigest(Md5(image.Volume.data(), image.Volume.size())));
+  EXPECT_EQ(VirtualDriveLetters(), std::vector<char>{});
+  EXPECT_TRUE(IsWindowEnabled(harvesta.Item(IDOK)));
+  EXPECT_TRUE(IsWindowEnabled(harvesta.Item(IDCANCEL)));
+  EXPECT_EQ(harvesta.Close(), 0);
+  RemoveTestImage(image);
+}
+
+}  // namespace
