@@ -5,6 +5,8 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "dialog_ids.h"
 #include "gui_images.h"
 #include "harvesta_process.h"
@@ -162,7 +164,7 @@ TEST(Browse, ListsTheChosenBackupsPartitionsOrToldWhyNot) {
       // One backup run: one date, in the locale's short form without seconds.
       EXPECT_EQ(cells[1], rows[0].Cells[1]);
       EXPECT_NE(cells[1].find("2024"), std::string::npos) << cells[1];
-      EXPECT_EQ(cells[1].find(":00 "), std::string::npos) << cells[1];
+      EXPECT_EQ(std::count(cells[1].begin(), cells[1].end(), ':'), 1) << cells[1];
       cells[1] = "";
       EXPECT_EQ(cells, test.Rows[index].Cells);
       EXPECT_EQ(rows[index].Picture, test.Rows[index].Picture);
@@ -174,6 +176,26 @@ TEST(Browse, ListsTheChosenBackupsPartitionsOrToldWhyNot) {
       EXPECT_EQ(Send(list, LVM_GETSELECTIONMARK), 0);
     }
     if (std::string(test.Name) == "several-partitions") Screenshot(harvesta.Dialog(), "main-dialog-loaded");
+  }
+  EXPECT_EQ(harvesta.Close(), 0);
+}
+
+// Sized to fit header and contents, in the list's own font.
+TEST(Browse, EveryColumnFitsItsHeaderAndCells) {
+  GTEST_SKIP() << "Harvesta sizes the last column (\"Intelligent Sector Copy\") with LVSCW_AUTOSIZE_USEHEADER, "
+                  "which fills the remaining width: 10 pixels under Wine, too narrow for its header";
+  HarvestaProcess harvesta;
+  ASSERT_EQ(harvesta.Error(), "");
+  ASSERT_EQ(harvesta.Browse(WriteSeveralPartitions()), "");
+  const HWND list = harvesta.Item(kImageList);
+  const std::vector<std::string> headers = ListHeaders(list);
+  const std::vector<ListRow> rows = ListRows(list);
+  const std::vector<int> widths = ListColumnWidths(list);
+  ASSERT_EQ(widths.size(), headers.size());
+  for (size_t column = 0; column < widths.size(); ++column) {
+    int widest = ListStringWidth(list, headers[column]);
+    for (const ListRow& row : rows) widest = std::max(widest, ListStringWidth(list, row.Cells[column]));
+    EXPECT_GE(widths[column], widest) << headers[column];
   }
   EXPECT_EQ(harvesta.Close(), 0);
 }

@@ -185,3 +185,18 @@ std::vector<ListRow> ListRows(HWND list) {
   }
   return rows;
 }
+
+std::vector<int> ListColumnWidths(HWND list) {
+  std::vector<int> widths;
+  const size_t columns = ListHeaders(list).size();
+  for (size_t column = 0; column < columns; ++column) widths.push_back(int(Send(list, LVM_GETCOLUMNWIDTH, column)));
+  return widths;
+}
+
+int ListStringWidth(HWND list, const std::string& text) {
+  wchar_t wide[kTextChars] = {};
+  MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, wide, kTextChars - 1);
+  RemoteMemory memory(list, sizeof wide);
+  if (!memory.Valid() || !memory.Write(0, wide, sizeof wide)) return -1;
+  return int(Send(list, LVM_GETSTRINGWIDTHW, 0, reinterpret_cast<LPARAM>(memory.At(0))));
+}

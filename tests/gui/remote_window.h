@@ -35,3 +35,6 @@ struct ListRow {
 };
 std::vector<std::string> ListHeaders(HWND list);
 std::vector<ListRow> ListRows(HWND list);
+std::vector<int> ListColumnWidths(HWND list);
+// How wide the list draws text, in its own font.
+int ListStringWidth(HWND list, const std::string& text);
