@@ -9,8 +9,6 @@
 #include "dialog_base.h"
 
 namespace {
-char appName[64] = "Application";
-
 using MiniDumpWriteDumpFunction = BOOL(WINAPI*)(HANDLE, DWORD, HANDLE, MINIDUMP_TYPE,
                                                 PMINIDUMP_EXCEPTION_INFORMATION,
                                                 PMINIDUMP_USER_STREAM_INFORMATION,
@@ -78,7 +76,4 @@ std::string DumpLibraryPath() {
   return std::string(folder, length) + "\\DBGHELP.DLL";
 }
 
-void InstallCrashReportFilter(const std::string& name) {
-  std::snprintf(appName, sizeof appName, "%s", name.c_str());
-  SetUnhandledExceptionFilter(CrashReportFilter);
-}
+void InstallCrashReportFilter() { SetUnhandledExceptionFilter(CrashReportFilter); }

@@ -6,8 +6,7 @@ inline constexpr char kCrashDumpPath[] = "C:\\quillon.dmp";
 // Left open by the product: a reserved domain, so that no mail reaches anybody by accident.
 inline constexpr char kSupportAddress[] = "support@harvesta.invalid";
 
-// Installs the filter; appName names the program in its messages.
-void InstallCrashReportFilter(const std::string& appName);
+void InstallCrashReportFilter();
 // Where the dump library is loaded from: the system folder only. The program runs elevated, and
 // its own folder may be a downloads folder that others can write to.
 std::string DumpLibraryPath();

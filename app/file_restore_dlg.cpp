@@ -86,6 +86,7 @@ void CFileRestoreDlg::ApplyEnablingRules() {
 }
 
 void CFileRestoreDlg::OnCommand(int id, int notification) {
+  if (running_) return;
   ApplyEnablingRules();
   switch (id) {
     case IDC_BROWSE:
@@ -201,8 +202,10 @@ void CFileRestoreDlg::Start() {
   }
   EnableItem(IDOK, false);
   EnableItem(IDCANCEL, false);
+  running_ = true;
   RestoreSteps steps = steps_.Steps();
   const int result = RunRestore({imagePath_, imageList_.Sets(), selected}, choices, status_, steps);
+  running_ = false;
   EnableItem(IDOK, true);
   EnableItem(IDCANCEL, true);
   if (const std::optional<std::string> report = CompletionReport(result, status_, choices))

@@ -26,6 +26,7 @@ class CFileRestoreDlg : public CDialog {
   void FillDestinations();
   static void FillList(HWND box, const char* const* entries, size_t count, int chosen);
 
+  bool running_ = false;  // Start and Close stay disabled, whatever is clicked meanwhile
   RestoreStatus status_;
   std::string commandTemplate_;
   std::string imagePath_;

@@ -25,7 +25,7 @@ DriverFile StartDriver() {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-  InstallCrashReportFilter("Harvesta");
+  InstallCrashReportFilter();
   SetAutoPlayMessage(RegisterWindowMessageA("QueryCancelAutoPlay"));
   SetMessageSink(ShowInMessageBox);
 

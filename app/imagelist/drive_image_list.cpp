@@ -95,8 +95,19 @@ void CDriveImageList::SetUpColumns() {
 }
 
 void CDriveImageList::SizeColumns() {
-  for (int column = 0; column < kColumnCount; ++column)
+  // The fit the list measures knows neither the blank each side of a drawn cell nor the indent.
+  HDC dc = GetDC(list_);
+  HGDIOBJ previous = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageA(list_, WM_GETFONT, 0, 0)));
+  SIZE blank{};
+  GetTextExtentPoint32A(dc, " ", 1, &blank);
+  SelectObject(dc, previous);
+  ReleaseDC(list_, dc);
+  for (int column = 0; column < kColumnCount; ++column) {
     SendMessageA(list_, LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(column), LVSCW_AUTOSIZE_USEHEADER);
+    const int fitted = static_cast<int>(SendMessageA(list_, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(column), 0));
+    const int extra = 2 * blank.cx + (column == 0 ? kPictureSize : 0);
+    SendMessageA(list_, LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(column), fitted + extra);
+  }
 }
 
 bool CDriveImageList::Load(const std::string& chosenPath) {
@@ -287,6 +298,8 @@ void CDriveImageList::OpenLetterBox(int row) {
   for (const std::string& entry : FreeLetterEntries(freeLetters_))
     SendMessageA(letterBox_, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.c_str()));
   SendMessageA(letterBox_, CB_SETCURSEL, 0, 0);
+  // Themed combo boxes size their list by items, not by the window: five row heights in all.
+  SendMessageA(letterBox_, CB_SETMINVISIBLE, 4, 0);
   SetWindowSubclass(letterBox_, LetterBoxProcedure, kSubclassId, reinterpret_cast<DWORD_PTR>(this));
   SetFocus(letterBox_);
   SendMessageA(letterBox_, CB_SHOWDROPDOWN, TRUE, 0);
