@@ -17,14 +17,6 @@ std::string Environment(const char* name) {
   return value ? value : "";
 }
 
-std::string ProgramFolder() {
-  char temp[MAX_PATH];
-  GetTempPathA(MAX_PATH, temp);
-  const std::string folder = std::string(temp) + "harvesta-gui-program";
-  CreateDirectoryA(folder.c_str(), nullptr);
-  return folder + "\\";
-}
-
 // A virtual desktop for the program and for this thread, which must share it to find the
 // program's windows. Its explorer runs until this test program ends.
 std::string EnterTestDesktop() {
@@ -41,7 +33,6 @@ std::string EnterTestDesktop() {
     WaitUntil([&] { return (desktop = OpenDesktopA(kDesktopName, 0, FALSE, GENERIC_ALL)) != nullptr; });
     if (!desktop) return std::string("the test desktop does not open");
     if (!SetThreadDesktop(desktop)) return "SetThreadDesktop failed, error " + std::to_string(GetLastError());
-    // Its desktop window is up once windows can be listed on it.
     return std::string();
   }();
   return error;
@@ -49,24 +40,32 @@ std::string EnterTestDesktop() {
 
 }  // namespace
 
+std::string HarvestaProcess::Folder() {
+  char temp[MAX_PATH];
+  GetTempPathA(MAX_PATH, temp);
+  const std::string folder = std::string(temp) + "harvesta-gui-program";
+  CreateDirectoryA(folder.c_str(), nullptr);
+  return folder + "\\";
+}
+
 HarvestaProcess::HarvestaProcess() {
   error_ = EnterTestDesktop();
   if (!error_.empty()) return;
   const std::string source = Environment("HARVESTA_EXE");
-  const std::string program = ProgramFolder() + "Harvesta.exe";
+  const std::string program = Folder() + "Harvesta.exe";
   if (source.empty() || !CopyFileA(source.c_str(), program.c_str(), FALSE)) {
     error_ = "cannot copy Harvesta.exe from '" + source + "' (HARVESTA_EXE)";
     return;
   }
   // Every run starts from the default command template.
-  DeleteFileA((ProgramFolder() + "Harvesta.ini").c_str());
+  DeleteFileA((Folder() + "Harvesta.ini").c_str());
 
   std::string command = "\"" + program + "\"";
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   std::string desktop = kDesktopName;
   startup.lpDesktop = desktop.data();
-  if (!CreateProcessA(program.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, ProgramFolder().c_str(),
+  if (!CreateProcessA(program.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, Folder().c_str(),
                       &startup, &info_)) {
     error_ = "CreateProcess failed, error " + std::to_string(GetLastError());
     return;

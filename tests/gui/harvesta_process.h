@@ -19,6 +19,8 @@ class HarvestaProcess {
   HWND Dialog() const { return dialog_; }
   HWND Item(int id) const { return GetDlgItem(dialog_, id); }
   DWORD Id() const { return info_.dwProcessId; }
+  // The folder the program runs from, with a trailing backslash.
+  static std::string Folder();
 
   // A dialog of the program with that caption once it shows, else nullptr.
   HWND WaitForDialog(const std::string& caption) const;

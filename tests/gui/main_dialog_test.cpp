@@ -105,6 +105,11 @@ TEST(MainDialog, EnablingRulesFollowEveryCheckBoxClick) {
     EXPECT_TRUE(enabled(kBrowse) && enabled(kDestination) && enabled(IDCANCEL));
   }
 
+  // Start with nothing listed: the dialog says so and stays as it was.
+  Click(harvesta.Item(IDOK));
+  EXPECT_EQ(harvesta.AnswerMessage("message-select-an-image"), "Please select an image file");
+  EXPECT_TRUE(IsWindowEnabled(harvesta.Item(IDOK)));
+
   // Default puts the default template back in place of an edited one.
   SetText(harvesta.Item(kCommand), "copy <SRC> <DST>");
   Send(harvesta.Item(kDefaultCommand), BM_CLICK);

@@ -30,6 +30,34 @@ std::vector<char> VirtualDriveLetters() {
   return letters;
 }
 
+// The kernel service's state and the driver file it runs.
+struct DriverService {
+  DWORD State = 0;
+  std::string BinaryPath;
+};
+
+DriverService QueryDriverService() {
+  DriverService found;
+  const SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+  const SC_HANDLE service =
+      manager ? OpenServiceA(manager, "Vaultdisk", SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS) : nullptr;
+  SERVICE_STATUS status{};
+  if (service && QueryServiceStatus(service, &status)) found.State = status.dwCurrentState;
+  DWORD needed = 0;
+  QueryServiceConfigA(service, nullptr, 0, &needed);
+  std::vector<uint8_t> buffer(needed + sizeof(QUERY_SERVICE_CONFIGA));
+  auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data());
+  if (service && QueryServiceConfigA(service, config, DWORD(buffer.size()), &needed) && config->lpBinaryPathName)
+    found.BinaryPath = config->lpBinaryPathName;
+  if (service) CloseServiceHandle(service);
+  if (manager) CloseServiceHandle(manager);
+  return found;
+}
+
+bool EndsWithIgnoringCase(const std::string& text, const std::string& end) {
+  return text.size() >= end.size() && lstrcmpiA(text.c_str() + text.size() - end.size(), end.c_str()) == 0;
+}
+
 std::vector<std::string> ChildTexts(HWND dialog, const char* className) {
   std::vector<std::string> texts;
   for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
@@ -47,6 +75,12 @@ TEST(Restore, AsksForThePasswordUntilItIsRightThenTheCommandReadsTheMountedParti
 
   HarvestaProcess harvesta;
   ASSERT_EQ(harvesta.Error(), "");
+  // Started from the program's own resources, written next to it.
+  const std::string driverFile = HarvestaProcess::Folder() + "vaultdisk.sys";
+  const DriverService service = QueryDriverService();
+  EXPECT_EQ(service.State, DWORD(SERVICE_RUNNING));
+  EXPECT_TRUE(EndsWithIgnoringCase(service.BinaryPath, driverFile)) << service.BinaryPath;
+  EXPECT_TRUE(PathExists(driverFile));
   ASSERT_EQ(harvesta.Browse(image.Files.back()), "");
   ASSERT_EQ(ListRows(harvesta.Item(kImageList)).size(), 1u);
   for (int box : {kRunCopy, kHideOutput}) Send(harvesta.Item(box), BM_CLICK);
