@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include <commctrl.h>
 #include <dlgs.h>
 
 #include "dialog_ids.h"
@@ -112,7 +113,14 @@ std::string HarvestaProcess::Browse(const std::string& path, const std::string& 
   Screenshot(open, dialogShot);
   Click(GetDlgItem(open, IDOK));
   if (!WaitUntilGone(kOpenCaption)) return "the open-file dialog stays";
-  WaitUntilIdle();
+  // The list loads on the main thread, which answers no message meanwhile: then either its rows
+  // are there or a message box tells why not.
+  const bool loaded = WaitUntil([&] {
+    WaitUntilIdle();
+    return FindProcessDialog(Id(), kMessageCaption) ||
+           (Send(Item(kImageList), LVM_GETITEMCOUNT) > 0 && Text(Item(kImagePath)) == path);
+  });
+  if (!loaded) return "the list does not load";
   return FindProcessDialog(Id(), kMessageCaption) ? AnswerMessage(messageShot) : "";
 }
 

@@ -6,7 +6,7 @@
 set -u
 emulator=$1 program=$2 shots=$3
 shift 3
-: "${WINEPREFIX:?the GUI test runs in the driver tests' Wine prefix}"
+: "${WINEPREFIX:?names the Wine prefix of the driver tests}"
 export WINEPREFIX
 mkdir -p "$shots"
 rm -f "$shots"/*.request "$shots"/*.png
