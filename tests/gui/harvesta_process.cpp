@@ -139,6 +139,10 @@ void HarvestaProcess::WaitUntilIdle() const { Send(dialog_, WM_NULL); }
 
 int HarvestaProcess::Close() {
   Click(Item(IDCANCEL));
+  return WaitForExit();
+}
+
+int HarvestaProcess::WaitForExit() const {
   if (WaitForSingleObject(info_.hProcess, 20000) != WAIT_OBJECT_0) return -1;
   DWORD code = 0;
   GetExitCodeProcess(info_.hProcess, &code);

@@ -37,6 +37,8 @@ class HarvestaProcess {
   void WaitUntilIdle() const;
   // Clicks Close and waits for the program to end: its exit code, or -1.
   int Close();
+  // Waits for the program to end: its exit code, or -1.
+  int WaitForExit() const;
 
  private:
   PROCESS_INFORMATION info_{};

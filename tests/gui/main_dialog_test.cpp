@@ -134,7 +134,9 @@ TEST(MainDialog, AboutBoxOpensFromTheSystemMenu) {
   Click(GetDlgItem(about, IDOK));
   EXPECT_TRUE(harvesta.WaitUntilGone("About Harvesta"));
   EXPECT_TRUE(IsWindowEnabled(harvesta.Dialog()));
-  EXPECT_EQ(harvesta.Close(), 0);
+  // The close box ends the program as Close does.
+  PostMessageW(harvesta.Dialog(), WM_CLOSE, 0, 0);
+  EXPECT_EQ(harvesta.WaitForExit(), 0);
 }
 
 struct BootFlags {
@@ -159,13 +161,18 @@ class BootSettings {
     Click(GetDlgItem(dialog_, button));
     return harvesta_.WaitUntilGone("Boot Settings");
   }
+  bool CloseBox() const {
+    PostMessageW(dialog_, WM_CLOSE, 0, 0);
+    return harvesta_.WaitUntilGone("Boot Settings");
+  }
 
  private:
   const HarvestaProcess& harvesta_;
   HWND dialog_ = nullptr;
 };
 
-// The four flags start on, come back as confirmed with OK, and stay as they were after Cancel.
+// The four flags start on, come back as confirmed with OK, and stay as they were after Cancel or
+// the close box.
 TEST(MainDialog, BootSettingsChangeTheFourFlagsOnlyOnOK) {
   HarvestaProcess harvesta;
   ASSERT_EQ(harvesta.Error(), "");
@@ -198,6 +205,13 @@ TEST(MainDialog, BootSettingsChangeTheFourFlagsOnlyOnOK) {
     settings.Toggle(kMarkActive);
     settings.Toggle(kReplaceDiskId);
     ASSERT_TRUE(settings.End(IDCANCEL));
+  }
+  {
+    const BootSettings settings(harvesta);
+    ASSERT_NE(settings.Dialog(), nullptr);
+    EXPECT_EQ(settings.Flags(), (BootFlags{true, false, true, false}));
+    settings.Toggle(kReplaceBootSector);
+    ASSERT_TRUE(settings.CloseBox());
   }
   {
     const BootSettings settings(harvesta);

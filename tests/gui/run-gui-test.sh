@@ -41,11 +41,16 @@ take_requested_shots() {
 (while :; do take_requested_shots; sleep 0.1; done) &
 shooter=$!
 
+# Also when ctest ends the run at its timeout.
+clean_up() {
+  kill "$shooter" 2>/dev/null
+  wineserver -k 2>/dev/null
+  kill "$xvfb" 2>/dev/null
+}
+trap 'clean_up; exit 1' INT TERM
+
 HARVESTA_GUI_SHOTS="Z:$shots" "$emulator" "$program" "$@"
 status=$?
-
-kill "$shooter"
-wineserver -k 2>/dev/null
-kill "$xvfb"
+clean_up
 wait 2>/dev/null
 exit "$status"
