@@ -41,7 +41,8 @@ take_requested_shots() {
 (while :; do take_requested_shots; sleep 0.1; done) &
 shooter=$!
 
-# Also when ctest ends the run at its timeout.
+# Also when ctest ends the run at its timeout: the test runs in the background, since the shell
+# acts on a signal only between commands, and wait is one it interrupts.
 clean_up() {
   kill "$shooter" 2>/dev/null
   wineserver -k 2>/dev/null
@@ -49,7 +50,8 @@ clean_up() {
 }
 trap 'clean_up; exit 1' INT TERM
 
-HARVESTA_GUI_SHOTS="Z:$shots" "$emulator" "$program" "$@"
+HARVESTA_GUI_SHOTS="Z:$shots" "$emulator" "$program" "$@" &
+wait "$!"
 status=$?
 clean_up
 wait 2>/dev/null
