@@ -84,7 +84,8 @@ TEST(Restore, AsksForThePasswordUntilItIsRightThenTheCommandReadsTheMountedParti
   ASSERT_EQ(harvesta.Browse(image.Files.back()), "");
   ASSERT_EQ(ListRows(harvesta.Item(kImageList)).size(), 1u);
   for (int box : {kRunCopy, kHideOutput}) Send(harvesta.Item(box), BM_CLICK);
-  SetText(harvesta.Item(kCommand), "\"" + hasher + "\" <SRC> " + digestFile);
+  // A pause first, so that the wait window stays long enough to be seen.
+  SetText(harvesta.Item(kCommand), "cmd /c ping -n 3 127.0.0.1 >nul & \"" + hasher + "\" <SRC> " + digestFile);
   Click(harvesta.Item(IDOK));
 
   const HWND password = harvesta.WaitForDialog(kPasswordCaption);
@@ -115,6 +116,12 @@ TEST(Restore, AsksForThePasswordUntilItIsRightThenTheCommandReadsTheMountedParti
   Click(GetDlgItem(password, IDOK));
   ASSERT_TRUE(harvesta.WaitUntilGone(kPasswordCaption));
 
+  // The wait window holds the main dialog while the command runs, and offers to cancel it.
+  const HWND copying = harvesta.WaitForDialog("Copying...");
+  ASSERT_NE(copying, nullptr);
+  EXPECT_FALSE(IsWindowEnabled(harvesta.Dialog()));
+  EXPECT_TRUE(IsWindowEnabled(GetDlgItem(copying, IDCANCEL)));
+  Screenshot(copying, "wait-copying");
   // Mounted, hashed, unmounted: the report names no log file.
   EXPECT_EQ(harvesta.AnswerMessage("message-restore-finished"), "Finished");
   const std::vector<uint8_t> written = ReadBytes(digestFile);
