@@ -21,6 +21,7 @@ constexpr int kColumnCount = static_cast<int>(kPartitionColumnHeaders.size());
 constexpr bool kRightAligned[kColumnCount] = {false, false, false, true, true, true,
                                               false, false, false, false};
 constexpr UINT kCloseLetterBox = WM_APP + 1;  // wParam: report the choice
+constexpr UINT kOpenLetterBox = WM_APP + 2;   // wParam: the row
 constexpr UINT_PTR kSubclassId = 1;
 
 RECT ItemRect(HWND list, int row, int part) {
@@ -276,7 +277,8 @@ void CDriveImageList::ToggleMark(int row) {
   }
   marks_[index] = !marks_[index];
   if (letterBox_ && GetFocus() == letterBox_) SetFocus(list_);  // closes the earlier drop-down
-  if (marks_[index]) OpenLetterBox(row);
+  // Opened once the focus has come back from a password dialog, which would close it at once.
+  if (marks_[index]) PostMessageA(list_, kOpenLetterBox, static_cast<WPARAM>(row), 0);
   InvalidateRect(list_, nullptr, TRUE);
 }
 
@@ -367,6 +369,9 @@ LRESULT CALLBACK CDriveImageList::ListProcedure(HWND window, UINT message, WPARA
       break;
     case kCloseLetterBox:
       self->CloseLetterBox(wParam != 0);
+      return 0;
+    case kOpenLetterBox:
+      self->OpenLetterBox(static_cast<int>(wParam));
       return 0;
     default:
       break;
