@@ -133,4 +133,43 @@ TEST(Restore, AsksForThePasswordUntilItIsRightThenTheCommandReadsTheMountedParti
   RemoveTestImage(image);
 }
 
+// Space marks the current row for a drive letter; a protected image asks for its password first,
+// and a cancelled prompt leaves the row unmarked.
+TEST(Restore, MarkingAProtectedRowAsksForThePasswordThenOffersTheFreeLetters) {
+  const TestImage image = MakeTestImage({"gui-mark-aes256", 6, 0, BlockMethod::Method1, 3, 0, 0, 16384});
+  ASSERT_EQ(image.Error, "");
+  HarvestaProcess harvesta;
+  ASSERT_EQ(harvesta.Error(), "");
+  ASSERT_EQ(harvesta.Browse(image.Files.back()), "");
+  const HWND list = harvesta.Item(kImageList);
+  auto letterBox = [&] { return FindWindowExA(list, nullptr, "ComboBox", nullptr); };
+
+  PostMessageW(list, WM_KEYDOWN, VK_SPACE, 0);
+  HWND password = harvesta.WaitForDialog(kPasswordCaption);
+  ASSERT_NE(password, nullptr);
+  Click(GetDlgItem(password, IDCANCEL));
+  ASSERT_TRUE(harvesta.WaitUntilGone(kPasswordCaption));
+  harvesta.WaitUntilIdle();
+  EXPECT_EQ(letterBox(), nullptr);
+
+  PostMessageW(list, WM_KEYDOWN, VK_SPACE, 0);
+  password = harvesta.WaitForDialog(kPasswordCaption);
+  ASSERT_NE(password, nullptr);
+  SetText(GetDlgItem(password, kPassword), kTestImagePassword);
+  Click(GetDlgItem(password, IDOK));
+  ASSERT_TRUE(harvesta.WaitUntilGone(kPasswordCaption));
+  ASSERT_TRUE(WaitUntil([&] { return letterBox() != nullptr; }));
+  std::vector<std::string> freeLetters;
+  for (char letter = 'D'; letter <= 'Z'; ++letter) {
+    const char name[] = {letter, ':', '\0'};
+    char target[MAX_PATH];
+    if (!QueryDosDeviceA(name, target, sizeof target)) freeLetters.push_back(name);
+  }
+  EXPECT_EQ(ComboEntries(letterBox()), freeLetters);
+  EXPECT_EQ(ComboSelection(letterBox()), freeLetters.empty() ? "" : freeLetters.front());
+  Screenshot(harvesta.Dialog(), "main-dialog-letter-drop-down");
+  EXPECT_EQ(harvesta.Close(), 0);
+  RemoveTestImage(image);
+}
+
 }  // namespace
