@@ -17,7 +17,12 @@ truncate -s 16M "$work/ext4.vol"
 mkfs.ext4 -q "$work/ext4.vol"
 "$harvesta" make-image -p "$work/ext4.vol" "$work/img.qvimg" >/dev/null
 
-seconds() { local start=$(date +%s.%N); "$@" >/dev/null; echo "$(date +%s.%N) - $start" | bc; }
+seconds() {
+  local start
+  start=$(date +%s.%N)
+  "$@" >/dev/null
+  echo "$(date +%s.%N) - $start" | bc
+}
 median() { sort -n | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
 slowest() { sort -n | tail -1; }
 
