@@ -4,7 +4,7 @@
 #include <algorithm>
 
 #include "image_folder_loader.h"
-#include "mount_drive_win32.h"
+#include "mounted_drive_win32.h"
 #include "partition_list_columns.h"
 #include "resource_ids.h"
 #include "restore_ui.h"
