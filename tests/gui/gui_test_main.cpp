@@ -6,14 +6,24 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "driver_service.h"
 
 namespace {
 
 constexpr char kParametersKey[] = "SYSTEM\\CurrentControlSet\\Services\\Vaultdisk\\Parameters";
 
+// The system folder's copy would be used instead of the one the program carries.
+void RemoveInstalledDriver() {
+  char system[MAX_PATH];
+  const UINT length = GetSystemDirectoryA(system, MAX_PATH);
+  if (length > 0 && length < MAX_PATH) DeleteFileA((std::string(system) + "\\drivers\\vaultdisk.sys").c_str());
+}
+
 bool PrepareDriverParameters() {
   StopAndDeleteDriver();  // fails harmlessly when there is none
+  RemoveInstalledDriver();
   HKEY key;
   if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kParametersKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
       ERROR_SUCCESS)

@@ -81,7 +81,11 @@ class DriverStep : public ::testing::Test {
     DeleteFileA(InstalledDriverPath().c_str());
     DeleteFileA(ExtractedDriverPath().c_str());
   }
-  static void TearDownTestSuite() { StopAndDeleteDriver(); }
+  // Wine keeps a loaded driver's file: the installed copy goes once the service is gone.
+  static void TearDownTestSuite() {
+    StopAndDeleteDriver();
+    DeleteFileA(InstalledDriverPath().c_str());
+  }
 };
 
 TEST_F(DriverStep, WritesTheResourceAndStartsAServiceLeftByAnotherFolder) {
