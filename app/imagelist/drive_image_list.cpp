@@ -1,6 +1,5 @@
 #include "drive_image_list.h"
 
-
 #include <algorithm>
 
 #include "image_folder_loader.h"
@@ -104,8 +103,18 @@ void CDriveImageList::SizeColumns() {
   SelectObject(dc, previous);
   ReleaseDC(list_, dc);
   for (int column = 0; column < kColumnCount; ++column) {
-    SendMessageA(list_, LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(column), LVSCW_AUTOSIZE_USEHEADER);
-    const int fitted = static_cast<int>(SendMessageA(list_, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(column), 0));
+    // The widest cell, then at least the header: LVSCW_AUTOSIZE_USEHEADER would give the last
+    // column only what is left of the list's width.
+    SendMessageA(list_, LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(column), LVSCW_AUTOSIZE);
+    int fitted = static_cast<int>(SendMessageA(list_, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(column), 0));
+    char header[64] = "";
+    LVCOLUMNA heading{};
+    heading.mask = LVCF_TEXT;
+    heading.pszText = header;
+    heading.cchTextMax = sizeof header;
+    SendMessageA(list_, LVM_GETCOLUMNA, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&heading));
+    const int headerWidth = static_cast<int>(SendMessageA(list_, LVM_GETSTRINGWIDTHA, 0, reinterpret_cast<LPARAM>(header)));
+    fitted = std::max(fitted, headerWidth + 4 * static_cast<int>(blank.cx));
     const int extra = 2 * blank.cx + (column == 0 ? kPictureSize : 0);
     SendMessageA(list_, LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(column), fitted + extra);
   }
