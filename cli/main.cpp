@@ -16,6 +16,9 @@ int main(int argc, char** argv) {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     return app.exit(e) == 0 ? 0 : 1;  // --help succeeds; any usage error is a failure
+  } catch (const CommandError& e) {
+    std::cerr << e.what() << '\n';
+    return e.Status;
   } catch (const std::exception& e) {
     std::cerr << e.what() << '\n';
     return 1;
