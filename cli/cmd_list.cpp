@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "commands.h"
+#include "image_access.h"
 #include "partition_list.h"
 #include "partition_list_columns.h"
 #include "password.h"
@@ -99,12 +100,7 @@ void PrintTable(const std::vector<PartitionRow>& rows) {
 }
 
 void RunList(const ListOptions& options) {
-  FolderListing listing = LoadImageFolder(options.ImagePath, ScanRule::ImagesAnyCase);
-  if (!listing.Message.empty()) {
-    std::string message = listing.Message;
-    if (!listing.ChosenFileError.empty()) message += ": " + listing.ChosenFileError;
-    throw CommandError(message);
-  }
+  FolderListing listing = LoadListing(options.ImagePath);
   if (options.Json) {
     nlohmann::json partitions = nlohmann::json::array();
     for (size_t i = 0; i < listing.Rows.size(); ++i)

@@ -18,6 +18,9 @@ struct MakeImageOptions {
   std::string Id;
   uint32_t ExtendedBootRecords = 0;
   uint32_t Signature = 0x48415256;
+  // Given on the command line: these only take effect with another option.
+  CLI::Option* Cipher = nullptr;
+  CLI::Option* MethodGiven = nullptr;
 };
 
 uint64_t ParseNumber(const std::string& text, const std::string& what) {
@@ -80,8 +83,18 @@ ImageId ParseImageId(const std::string& hex) {
   return id;
 }
 
+// An option that would change nothing is refused: the image would not be what was asked for.
+void RefuseIneffectiveOptions(const MakeImageOptions& options) {
+  if (options.Cipher->count() && options.Password.empty())
+    throw CommandError("make-image: --cipher takes effect only with --password", kExitUsage);
+  if (options.MethodGiven->count() && options.Writer.CompressionLevel == 0)
+    throw CommandError("make-image: --method takes effect only with --compression 1 or 2", kExitUsage);
+}
+
 void RunMakeImage(MakeImageOptions& options) {
+  RefuseIneffectiveOptions(options);
   ImageWriterOptions& writer = options.Writer;
+  writer.FirstFileAtOutputPath = true;
   static const std::map<std::string, BlockMethod> kMethods = {
       {"method1", BlockMethod::Method1},
       {"byte-tokens", BlockMethod::ByteTokens},
@@ -116,7 +129,7 @@ void AddMakeImageCommand(CLI::App& app) {
   ImageWriterOptions& writer = options->Writer;
   CLI::App* make = app.add_subcommand("make-image", "Write an image set from raw partition images");
   make->add_option("OUTPUT", writer.OutputPath,
-                   "Image file to write; with --split, OUTPUT's name plus -NN per file")
+                   "Image file to write; with --split, the first file of the set (the others: OUTPUT's name plus -NN)")
       ->required();
   make->add_option("-p,--partition", options->PartitionSpecs,
                    "PATH[,disk=N][,type=0x07][,letter=C][,label=TEXT][,raw=BYTES][,start=BYTES]"
@@ -129,10 +142,10 @@ void AddMakeImageCommand(CLI::App& app) {
   make->add_option("--block-size", writer.BlockSize, "Block size in bytes")->capture_default_str();
   make->add_option("--compression", writer.CompressionLevel, "0 none, 1 medium, 2 high")
       ->capture_default_str()->check(CLI::Range(0, 2));
-  make->add_option("--method", options->Method, "Compressed block format")
+  options->MethodGiven = make->add_option("--method", options->Method, "Compressed block format")
       ->capture_default_str()->check(CLI::IsMember({"method1", "byte-tokens", "alternate"}));
   make->add_option("--password", options->Password, "Encrypt the blocks with this password");
-  make->add_option("--cipher", writer.CipherType, "AES key size with --password: 1 128-bit, 2 192-bit, 3 256-bit")
+  options->Cipher = make->add_option("--cipher", writer.CipherType, "AES key size with --password: 1 128-bit, 2 192-bit, 3 256-bit")
       ->capture_default_str()->check(CLI::Range(1, 3));
   make->add_option("--split", writer.SplitSize, "Start a new file once one holds this many bytes of data");
   make->add_option("--backup-number", writer.BackupNumber, "Backup number of every file written");

@@ -9,6 +9,7 @@
 
 #include "commands.h"
 #include "image_access.h"
+#include "listing_failure.h"
 #include "mounted_verify_disk.h"
 #include "progress.h"
 #include "verify.h"
@@ -27,7 +28,19 @@ nlohmann::json ProblemsJson(const std::vector<VerifyProblem>& problems) {
   return list;
 }
 
-void PrintJson(const VerifyReport& report, bool ok) {
+nlohmann::json LackingJson(const std::vector<LackingSetFile>& lacking) {
+  nlohmann::json list = nlohmann::json::array();
+  for (const LackingSetFile& file : lacking) {
+    nlohmann::json entry = {{"file", file.Path.empty() ? nullptr : nlohmann::json(file.Path)},
+                            {"number", file.Number}, {"problem", file.Text()}};
+    if (file.Reason == LackingSetFile::Why::Truncated)
+      entry.update({{"size", file.Size}, {"expected_at_least", file.ExpectedAtLeast}});
+    list.push_back(std::move(entry));
+  }
+  return list;
+}
+
+void PrintJson(const VerifyReport& report, const std::vector<LackingSetFile>& lacking, bool ok) {
   nlohmann::json files = nlohmann::json::array();
   for (const FileCheck& file : report.Files)
     files.push_back({{"file", file.File}, {"catalogue_digest", DigestCheckText(file.Digest)}});
@@ -36,7 +49,8 @@ void PrintJson(const VerifyReport& report, bool ok) {
     partitions.push_back({{"row", partition.Row}, {"blocks", partition.Blocks},
                           {"raw_length", partition.RawLength}, {"ok", partition.Ok()},
                           {"problems", ProblemsJson(partition.Problems)}});
-  fmt::print("{}\n", nlohmann::json{{"ok", ok}, {"files", files}, {"partitions", partitions}}.dump(2));
+  fmt::print("{}\n", nlohmann::json{{"ok", ok}, {"files", files}, {"lacking_files", LackingJson(lacking)},
+                                    {"partitions", partitions}}.dump(2));
 }
 
 void PrintText(const VerifyReport& report, const std::vector<VerifyProblem>& problems) {
@@ -48,12 +62,17 @@ void PrintText(const VerifyReport& report, const std::vector<VerifyProblem>& pro
 }
 
 void RunVerify(const VerifyOptions& options) {
-  FolderListing listing = LoadListing(options.ImagePath);
+  std::vector<LackingSetFile> lacking;  // the partitions whose files are all there are still checked
+  FolderListing listing = LoadListingEvenIncomplete(options.ImagePath, &lacking);
   const PasswordSource passwords(options.Password);
   std::optional<ProgressBar> progress;
   size_t progressRow = SIZE_MAX;
   VerifySources sources{
-      .Open = [&](const PartitionRow& row, std::string* error) {
+      .Open = [&](const PartitionRow& row, std::string* error) -> std::unique_ptr<VerifyDisk> {
+        if (!PartitionFilesPresent(listing, *row.Partition)) {
+          *error = "a file holding its data is lacking";
+          return nullptr;
+        }
         return OpenVerifyDisk(MountRecordFor(listing, row, passwords), error);
       },
       .Progress = [&](size_t row, uint32_t done, uint32_t total) {
@@ -64,10 +83,12 @@ void RunVerify(const VerifyOptions& options) {
   };
   const VerifyReport report = VerifyBackup(listing, sources);
   progress.reset();
-  const std::vector<VerifyProblem> problems = report.Problems();
-  if (options.Json) PrintJson(report, problems.empty());
+  std::vector<VerifyProblem> problems = report.Problems();
+  for (const LackingSetFile& file : lacking) problems.push_back({"backup set", file.Text(), file.Path, {}});
+  if (options.Json) PrintJson(report, lacking, problems.empty());
   else PrintText(report, problems);
-  if (!problems.empty()) throw CommandError(std::to_string(problems.size()) + " problem(s) found");
+  const int status = lacking.empty() ? kExitFailure : LackingFilesFailure(options.ImagePath, lacking).Status;
+  if (!problems.empty()) throw CommandError(std::to_string(problems.size()) + " problem(s) found", status);
 }
 
 }  // namespace

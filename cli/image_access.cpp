@@ -1,9 +1,12 @@
 #include "image_access.h"
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
@@ -11,6 +14,7 @@
 #include <iostream>
 
 #include "commands.h"
+#include "listing_failure.h"
 #include "mount_record_build.h"
 #include "mount_request.h"
 #include "password.h"
@@ -53,9 +57,9 @@ class EchoOff {
   struct sigaction previous_[std::size(kEndingSignals)]{};
 };
 
+int promptTries = 3;
+
 std::string PromptWithoutEcho(const std::string& prompt) {
-  if (!isatty(STDIN_FILENO))
-    throw CommandError("the image is password-protected: give --password-file or HARVESTA_PASSWORD");
   std::cerr << prompt << std::flush;
   std::string line;
   {
@@ -66,15 +70,62 @@ std::string PromptWithoutEcho(const std::string& prompt) {
   return line;
 }
 
+std::string WithoutLineEnd(std::string line) {
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
+}
+
+std::string FirstLineOfStandardInput(const CImageFile& image) {
+  std::string line;
+  if (!std::getline(std::cin, line) && line.empty())
+    throw CommandError("'" + image.FilePath +
+                       "' is password-protected and standard input holds no password: give it there,"
+                       " in --password-file FILE or in HARVESTA_PASSWORD");
+  return WithoutLineEnd(std::move(line));
+}
+
+// A folder or a file the user may not read is named as such, never taken for an empty password.
+std::string FirstLineOfFile(const std::string& path) {
+  const std::string name = "the password file '" + path + "'";
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) throw CommandError("cannot read " + name + ": " + std::strerror(errno));
+  struct stat info{};
+  const bool folder = fstat(fd, &info) == 0 && S_ISDIR(info.st_mode);
+  close(fd);
+  if (folder) throw CommandError(name + " is a folder");
+  std::ifstream file(path, std::ios::binary);
+  if (!file) throw CommandError("cannot read " + name);
+  std::string line;
+  std::getline(file, line);
+  if (file.bad()) throw CommandError("cannot read " + name);
+  return WithoutLineEnd(std::move(line));
+}
+
 }  // namespace
+
+void AddPasswordTriesOptions(CLI::App& app) {
+  for (CLI::App* command : app.get_subcommands({}))
+    if (command->get_option_no_throw("--password-file"))
+      command->add_option("--tries", promptTries, "Attempts a password prompt allows")
+          ->capture_default_str()->check(CLI::Range(1, 100));
+}
 
 FolderListing LoadListing(const std::string& imagePath) {
   FolderListing listing = LoadImageFolder(imagePath, ScanRule::ImagesAnyCase);
-  if (!listing.Message.empty()) {
-    std::string message = listing.Message;
-    if (!listing.ChosenFileError.empty()) message += ": " + listing.ChosenFileError;
-    throw CommandError(message);
-  }
+  if (!listing.Message.empty()) throw ListingFailure(listing, imagePath);
+  return listing;
+}
+
+FolderListing LoadListingEvenIncomplete(const std::string& imagePath, std::vector<LackingSetFile>* lacking) {
+  FolderListing listing = LoadImageFolder(imagePath, ScanRule::ImagesAnyCase);
+  if (listing.Message.empty()) return listing;
+  *lacking = LackingSetFiles(listing, imagePath);
+  ImageId id{};
+  uint16_t backupNumber = 0;
+  if (lacking->empty() || !FindChosenBackup(listing, imagePath, id, backupNumber))
+    throw ListingFailure(listing, imagePath);
+  AddBackupRows(listing, id, backupNumber, true);
+  listing.Message.clear();
   return listing;
 }
 
@@ -91,17 +142,27 @@ const ImageSet& SetOf(const FolderListing& listing, const CImageFile& image) {
   return *set;
 }
 
+PasswordSource::~PasswordSource() { WipeText(fromEnvironment_); }
+
 std::string PasswordSource::Text(const CImageFile& image) const {
-  if (!options_.PasswordFile.empty()) {
-    std::ifstream file(options_.PasswordFile, std::ios::binary);
-    if (!file) throw CommandError("cannot read the password file " + options_.PasswordFile);
-    std::string line;
-    std::getline(file, line);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    return line;
+  if (options_.PasswordFile == "-") return FirstLineOfStandardInput(image);
+  if (!options_.PasswordFile.empty()) return FirstLineOfFile(options_.PasswordFile);
+  if (!environmentRead_) {
+    if (const char* fromEnvironment = std::getenv("HARVESTA_PASSWORD")) {
+      fromEnvironment_ = fromEnvironment;
+      environmentRead_ = true;
+      unsetenv("HARVESTA_PASSWORD");
+    }
   }
-  if (const char* fromEnvironment = std::getenv("HARVESTA_PASSWORD")) return fromEnvironment;
+  if (environmentRead_) return fromEnvironment_;
+  if (!isatty(STDIN_FILENO)) return FirstLineOfStandardInput(image);
   return PromptWithoutEcho("Password for " + image.FilePath + ": ");
+}
+
+int PasswordSource::Attempts() const {
+  const bool prompted = options_.PasswordFile.empty() && !environmentRead_ &&
+                        !std::getenv("HARVESTA_PASSWORD") && isatty(STDIN_FILENO);
+  return prompted ? promptTries : 1;
 }
 
 void UnlockImage(const PartitionRow& row, const PasswordSource& passwords) {
@@ -109,12 +170,18 @@ void UnlockImage(const PartitionRow& row, const PasswordSource& passwords) {
   CImageFile* image = row.Partition->Image;
   if (!image || image != row.Image) throw CommandError("the partition's image is not loaded");
   if (!image->PasswordFlag || !image->Password.empty()) return;
-  std::string text = passwords.Text(*image);
-  const PasswordEntry entry = AcceptPassword(*image, text);
-  WipeText(text);
-  if (entry == PasswordEntry::NotWindows1252)
-    throw CommandError("the password holds characters the image's code page (Windows-1252) cannot hold");
-  if (entry == PasswordEntry::Wrong) throw CommandError("wrong password for " + image->FilePath);
+  const int attempts = passwords.Attempts();
+  for (int attempt = 1;; ++attempt) {
+    std::string text = passwords.Text(*image);
+    const PasswordEntry entry = AcceptPassword(*image, text);
+    WipeText(text);
+    if (entry == PasswordEntry::Accepted) return;
+    const std::string why = entry == PasswordEntry::NotWindows1252
+                                ? "the password holds characters the image's code page (Windows-1252) cannot hold"
+                                : "wrong password for " + image->FilePath;
+    if (attempt >= attempts) throw CommandError(why, kExitWrongPassword);
+    std::cerr << "harvesta: " << why << '\n';
+  }
 }
 
 std::vector<uint8_t> MountRecordFor(const FolderListing& listing, const PartitionRow& row) {

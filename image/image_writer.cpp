@@ -170,6 +170,7 @@ void SetWriter::FillHeader() {
 
 std::string SetWriter::PathOf(uint16_t fileNumber) const {
   if (!options_.SplitSize) return options_.OutputPath;
+  if (options_.FirstFileAtOutputPath && fileNumber == options_.FirstFileNumber) return options_.OutputPath;
   const std::string& path = options_.OutputPath;
   size_t dot = path.rfind('.');
   size_t separator = path.find_last_of("\\/");

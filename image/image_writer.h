@@ -41,6 +41,9 @@ enum class BlockMethod {
 struct ImageWriterOptions {
   // Single file: written at OutputPath. Split: "<stem>-NN<ext>" beside it, NN the file number.
   std::string OutputPath;
+  // Split: the first file written at OutputPath itself (the others still "<stem>-NN<ext>"), so
+  // that the path the user gave names a member of the set.
+  bool FirstFileAtOutputPath = false;
   uint16_t Version = kCurrentImageVersion;
   bool Version3Digest = false;  // version 4 only: store the digest of the version-3 serialization
   bool FileBackup = false;  // one disk, one FAT32 partition (type 0x0C), 64 KiB blocks

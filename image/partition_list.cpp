@@ -41,6 +41,35 @@ bool IsImageFileName(const std::string& name, ScanRule rule) {
   return EndsWith(name, ".qvimg", true) || EndsWith(name, ".qvbak", true);
 }
 
+bool FindChosenBackup(const FolderListing& listing, const std::string& chosenPath, ImageId& id,
+                      uint16_t& backupNumber) {
+  return std::any_of(listing.Sets.begin(), listing.Sets.end(), [&](const ImageSet& set) {
+    return FindImageByPath(set, chosenPath, id, backupNumber);
+  });
+}
+
+void AddBackupRows(FolderListing& listing, const ImageId& id, uint16_t backupNumber,
+                   bool evenIncomplete) {
+  for (ImageSet& set : listing.Sets) {
+    if (set.Id != id) continue;
+    for (auto& image : set.CatalogueFiles) {
+      if (image->BackupNumber != backupNumber) continue;
+      if (!evenIncomplete && !AllFilesPresent(set, *image)) continue;
+      for (auto& disk : image->Disks)
+        for (auto& partition : disk->Partitions) {
+          partition->Image = image.get();
+          listing.Rows.push_back({image.get(), partition.get()});
+        }
+    }
+  }
+  std::stable_sort(listing.Rows.begin(), listing.Rows.end(),
+                   [](const PartitionRow& a, const PartitionRow& b) {
+                     if (a.Image->BackupTime != b.Image->BackupTime)
+                       return a.Image->BackupTime > b.Image->BackupTime;
+                     return OrderKey(*a.Partition) < OrderKey(*b.Partition);
+                   });
+}
+
 FolderListing LoadImageFolder(
     const std::string& chosenPath, ScanRule rule,
     const std::function<std::vector<std::string>(const std::string&)>& folderNames) {
@@ -58,10 +87,7 @@ FolderListing LoadImageFolder(
 
   ImageId id{};
   uint16_t backupNumber = 0;
-  bool found = std::any_of(listing.Sets.begin(), listing.Sets.end(), [&](const ImageSet& set) {
-    return FindImageByPath(set, chosenPath, id, backupNumber);
-  });
-  if (!found) {
+  if (!FindChosenBackup(listing, chosenPath, id, backupNumber)) {
     listing.Message = "'" + chosenPath + "' is corrupt";
     if (listing.ChosenFileError.empty())  // not scanned (name or extension): read it for why
       TryLoadImageFile(chosenPath, listing.ChosenFileError);
@@ -69,28 +95,11 @@ FolderListing LoadImageFolder(
   }
   listing.ChosenFileError.clear();  // a same-named companion failed, the chosen file did not
 
-  for (ImageSet& set : listing.Sets) {
-    if (set.Id != id) continue;
-    for (auto& image : set.CatalogueFiles) {
-      if (image->BackupNumber != backupNumber || !AllFilesPresent(set, *image)) continue;
-      for (auto& disk : image->Disks)
-        for (auto& partition : disk->Partitions) {
-          partition->Image = image.get();
-          listing.Rows.push_back({image.get(), partition.get()});
-        }
-    }
-  }
+  AddBackupRows(listing, id, backupNumber, false);
   if (listing.Rows.empty()) {
     listing.Message = "'" + chosenPath +
                       "' is part of a multi file image and at least one of the files does not "
                       "exists in this directory";
-    return listing;
   }
-  std::stable_sort(listing.Rows.begin(), listing.Rows.end(),
-                   [](const PartitionRow& a, const PartitionRow& b) {
-                     if (a.Image->BackupTime != b.Image->BackupTime)
-                       return a.Image->BackupTime > b.Image->BackupTime;
-                     return OrderKey(*a.Partition) < OrderKey(*b.Partition);
-                   });
   return listing;
 }

@@ -30,6 +30,15 @@ struct FolderListing {
   std::string ChosenFileError;    // the reader's text when the chosen file could not be read
 };
 
+// The backup the chosen file belongs to: its set's identifier and its backup number.
+bool FindChosenBackup(const FolderListing& listing, const std::string& chosenPath, ImageId& id,
+                      uint16_t& backupNumber);
+// Adds the rows of that backup's catalogue files, in list order. The list shows complete
+// catalogues only; evenIncomplete adds those whose set lacks a file too, for whoever reports
+// which files are missing and checks what the present ones hold.
+void AddBackupRows(FolderListing& listing, const ImageId& id, uint16_t backupNumber,
+                   bool evenIncomplete);
+
 // folderNames lists the folder; ListFolderNames is the real one.
 FolderListing LoadImageFolder(
     const std::string& chosenPath, ScanRule rule,

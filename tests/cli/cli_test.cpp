@@ -50,10 +50,12 @@ class Cli : public ::testing::Test {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   }
-  // before: shell words ahead of the command, such as a ulimit.
-  Outcome Harvesta(const std::string& arguments, const std::string& before = "") {
+  // before: shell words ahead of the command, such as a ulimit; input: its standard input.
+  Outcome Harvesta(const std::string& arguments, const std::string& before = "",
+                   const std::string& input = "") {
+    Write("in.txt", input);
     std::string command = "cd '" + folder_.string() + "' && " + before + " TZ=UTC " HARVESTA_COMMAND " " +
-                          arguments + " >out.txt 2>err.txt";
+                          arguments + " <in.txt >out.txt 2>err.txt";
     int status = std::system(command.c_str());
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Read(folder_ / "out.txt"),
             Read(folder_ / "err.txt")};
@@ -175,20 +177,18 @@ TEST_F(Cli, ListOfAnImageSkipsCompanionsThatAreNotRegularOrDefeatTheReader) {
   ASSERT_EQ(listed.Status, 0) << listed.Err;
   EXPECT_EQ(nlohmann::json::parse(listed.Out)["partitions"][0]["label"], "Good");
   Outcome pipe = Harvesta("list pipe.qvimg");
-  EXPECT_EQ(pipe.Err, "'pipe.qvimg' is corrupt: cannot open the file\n");
+  EXPECT_EQ(pipe.Err, "harvesta: 'pipe.qvimg' is not a regular file\n");
 }
 
 TEST_F(Cli, SplitSetListsUntilAFileGoesMissing) {
   Outcome made = Harvesta("make-image set.QVBAK -p a.raw --split 60000");
   ASSERT_EQ(made.Status, 0) << made.Err;
-  EXPECT_EQ(made.Out, "set-00.QVBAK\nset-01.QVBAK\nset-02.QVBAK\nset-03.QVBAK\n");
-  EXPECT_EQ(Harvesta("list set-00.QVBAK --json").Status, 0);
+  EXPECT_EQ(made.Out, "set.QVBAK\nset-01.QVBAK\nset-02.QVBAK\nset-03.QVBAK\n");
+  EXPECT_EQ(Harvesta("list set.QVBAK --json").Status, 0);
   fs::remove(folder_ / "set-01.QVBAK");
   Outcome listed = Harvesta("list set-03.QVBAK");
   EXPECT_EQ(listed.Status, 1);
-  EXPECT_EQ(listed.Err,
-            "'set-03.QVBAK' is part of a multi file image and at least one of the files does not "
-            "exists in this directory\n");
+  EXPECT_EQ(listed.Err, "harvesta: the backup of 'set-03.QVBAK' lacks a file: 'set-01.QVBAK' is missing\n");
 }
 
 // A version-4 file may carry the digest of its version-3 form; no other version may, and a
@@ -303,8 +303,8 @@ TEST_F(Cli, VerifyOfAnEncryptedImageChecksEveryPartitionWithItsPassword) {
       << verified.Out;
   EXPECT_EQ(verified.Err, "");
   Outcome wrong = Harvesta("verify e.qvimg --password-file wrong.txt");
-  EXPECT_EQ(wrong.Status, 1);
-  EXPECT_EQ(wrong.Err, "wrong password for e.qvimg\n");
+  EXPECT_EQ(wrong.Status, 3);
+  EXPECT_EQ(wrong.Err, "harvesta: wrong password for e.qvimg\n");
 }
 
 // The output may be another name of a file the export reads: refused before anything is
@@ -319,16 +319,16 @@ TEST_F(Cli, ExportRefusesToWriteOverAFileOfTheBackup) {
   for (const std::string& name : set) before[name] = Read(File(name));
   fs::create_directory(File("elsewhere"));
   fs::create_hard_link(File("set-01.qvimg"), File("elsewhere/hard.img"));
-  fs::create_symlink(File("set-00.qvimg"), File("elsewhere/soft.img"));
+  fs::create_symlink(File("set.qvimg"), File("elsewhere/soft.img"));
 
-  for (const char* output : {"set-00.qvimg", "set-02.qvimg", "elsewhere/hard.img", "elsewhere/soft.img"}) {
+  for (const char* output : {"set.qvimg", "set-02.qvimg", "elsewhere/hard.img", "elsewhere/soft.img"}) {
     SCOPED_TRACE(output);
-    Outcome exported = Harvesta(std::string("export set-00.qvimg --partition 1 ") + output);
+    Outcome exported = Harvesta(std::string("export set.qvimg --partition 1 ") + output);
     EXPECT_EQ(exported.Status, 1);
-    EXPECT_EQ(exported.Err, std::string("refusing to write ") + output + ": it is a file of the image's backup\n");
+    EXPECT_EQ(exported.Err, std::string("harvesta: refusing to write ") + output + ": it is a file of the image's backup\n");
     for (const std::string& name : set) EXPECT_TRUE(Read(File(name)) == before[name]) << name << " changed";
   }
-  EXPECT_EQ(Harvesta("export set-00.qvimg --partition 1 elsewhere/copy.img").Status, 0);
+  EXPECT_EQ(Harvesta("export set.qvimg --partition 1 elsewhere/copy.img").Status, 0);
 }
 
 // Started, then stopped once its output exists, so that the signal lands during the copy.
@@ -379,7 +379,7 @@ TEST_F(Cli, PasswordPromptRestoresTheTerminalOnEveryWayOut) {
       setrlimit(RLIMIT_CORE, &noCore);
       unsetenv("HARVESTA_PASSWORD");
       execl(HARVESTA_COMMAND, "harvesta", "export", File("p.qvimg").c_str(), "--partition", "1",
-            File("p.img").c_str(), static_cast<char*>(nullptr));
+            File("p.img").c_str(), "--tries", "1", static_cast<char*>(nullptr));
       _exit(127);
     }
     int user = open(ptsname(terminal), O_RDWR | O_NOCTTY);  // the side the command sees
@@ -412,28 +412,255 @@ TEST_F(Cli, PasswordPromptRestoresTheTerminalOnEveryWayOut) {
   EXPECT_FALSE(fs::exists(File("p.img")));
 }
 
+// Each bad invocation says what happened, on one line that names the command, and exits with
+// the status README documents for it.
 TEST_F(Cli, FailuresAreOneLineOnStandardError) {
   Write("junk.qvimg", std::string(200, 'j'));
+  ASSERT_EQ(Harvesta("make-image good.qvimg -p b.raw").Status, 0);
+  ASSERT_EQ(Harvesta("make-image p.qvimg -p b.raw --password secret").Status, 0);
+  fs::create_directories(File("other"));
+  fs::copy_file(File("good.qvimg"), File("other/good.img"));
+  fs::create_directories(File("folder.qvimg"));
+  // A trailer that leads to a catalogue the file cannot hold.
+  Write("cut.qvimg", std::string(8, '\xFF') + std::string("__79241006_2651_11D4_", 22) + "\x06" +
+                         std::string(17, '\0'));
   struct Case {
     const char* Arguments;
+    int Status;
     const char* Error;
   } cases[] = {
-      {"list junk.qvimg", "'junk.qvimg' is corrupt: Invalid File\n"},
-      {"list missing.qvimg", "'missing.qvimg' is corrupt: cannot open the file\n"},
-      {"make-image x.qvimg -p a.raw --password '\xD0\x96'",
-       "--password holds characters that Windows-1252 cannot hold\n"},
-      {"make-image x.qvimg -p a.raw,raw=999999", "make-image: a.raw: raw region longer than the volume\n"},
-      {"make-image x.qvimg -p a.raw,colour=red", "unknown partition field 'colour=red'\n"},
-      {"make-image x.qvimg -p a.raw -p missing.raw", "make-image: cannot open missing.raw\n"},
-      {"make-image x.qvimg -p a.raw -p b.raw,raw=999999", "make-image: b.raw: raw region longer than the volume\n"},
+      {"list junk.qvimg", 1, "harvesta: 'junk.qvimg' is not an image file\n"},
+      {"list missing.qvimg", 1, "harvesta: 'missing.qvimg' does not exist\n"},
+      {"list folder.qvimg", 1, "harvesta: 'folder.qvimg' is a folder, not an image file\n"},
+      {"list other/good.img", 1,
+       "harvesta: 'other/good.img' is not a recognised image file: image file names end in .qvimg or .qvbak\n"},
+      {"list cut.qvimg", 4, "harvesta: 'cut.qvimg' is damaged: its catalogue cannot be read\n"},
+      {"", 2, "harvesta: a subcommand is required; the subcommands are list, make-image, mount, unmount, "
+              "export, verify and help\n"},
+      {"lsit good.qvimg", 2, "harvesta: unknown subcommand 'lsit' (did you mean 'list'?); the subcommands are "
+                             "list, make-image, mount, unmount, export, verify and help\n"},
+      {"umount /mnt", 2, "harvesta: unknown subcommand 'umount' (did you mean 'mount' or 'unmount'?); the "
+                         "subcommands are list, make-image, mount, unmount, export, verify and help\n"},
+      {"help lsit", 2, "harvesta: unknown subcommand 'lsit' (did you mean 'list'?); the subcommands are "
+                       "list, make-image, mount, unmount, export, verify and help\n"},
+      {"list", 2, "harvesta: list: IMAGE is required (see harvesta list --help)\n"},
+      {"list good.qvimg --colour", 2,
+       "harvesta: list: The following argument was not expected: --colour (see harvesta list --help)\n"},
+      {"verify p.qvimg --tries 0", 2,
+       "harvesta: verify: --tries: Value 0 not in range 1 to 100 (see harvesta verify --help)\n"},
+      {"make-image x.qvimg -p a.raw --compression 3", 2,
+       "harvesta: make-image: --compression: Value 3 not in range 0 to 2 (see harvesta make-image --help)\n"},
+      {"make-image x.qvimg -p a.raw --cipher 1", 2,
+       "harvesta: make-image: --cipher takes effect only with --password\n"},
+      {"make-image x.qvimg -p a.raw --method alternate", 2,
+       "harvesta: make-image: --method takes effect only with --compression 1 or 2\n"},
+      {"make-image x.qvimg -p a.raw --method byte-tokens --compression 0 --password s", 2,
+       "harvesta: make-image: --method takes effect only with --compression 1 or 2\n"},
+      {"make-image x.qvimg -p a.raw --password '\xD0\x96'", 1,
+       "harvesta: --password holds characters that Windows-1252 cannot hold\n"},
+      {"make-image x.qvimg -p a.raw,raw=999999", 1, "harvesta: make-image: a.raw: raw region longer than the volume\n"},
+      {"make-image x.qvimg -p a.raw,colour=red", 1, "harvesta: unknown partition field 'colour=red'\n"},
+      {"make-image x.qvimg -p a.raw -p missing.raw", 1, "harvesta: make-image: cannot open missing.raw\n"},
+      {"make-image x.qvimg -p a.raw -p b.raw,raw=999999", 1,
+       "harvesta: make-image: b.raw: raw region longer than the volume\n"},
   };
   for (const Case& c : cases) {
     Outcome run = Harvesta(c.Arguments);
-    EXPECT_EQ(run.Status, 1) << c.Arguments;
+    EXPECT_EQ(run.Status, c.Status) << c.Arguments;
     EXPECT_EQ(run.Err, c.Error) << c.Arguments;
     EXPECT_EQ(run.Out, "") << c.Arguments;
     EXPECT_FALSE(fs::exists(File("x.qvimg"))) << c.Arguments;  // a failed run leaves no output
   }
-  EXPECT_EQ(Harvesta("make-image x.qvimg -p a.raw --compression 3").Status, 1);
+}
+
+// help, help SUBCOMMAND and --version answer on standard output; the usage names the program
+// as users type it, and --help documents every exit status.
+TEST_F(Cli, HelpNamesTheProgramAndItsExitStatuses) {
+  Outcome help = Harvesta("help");
+  EXPECT_EQ(help.Status, 0);
+  EXPECT_NE(help.Out.find("Usage: harvesta [OPTIONS] SUBCOMMAND"), std::string::npos) << help.Out;
+  for (const char* status : {"  2    bad usage", "  3    wrong password", "  4    damaged image", "  5    busy",
+                             "  6    nothing mounted", "  130  ended by Ctrl-C"})
+    EXPECT_NE(help.Out.find(status), std::string::npos) << status;
+  EXPECT_EQ(Harvesta("--help").Out, help.Out);
+  Outcome listHelp = Harvesta("help list");
+  EXPECT_EQ(listHelp.Status, 0);
+  EXPECT_NE(listHelp.Out.find("Usage: harvesta list [OPTIONS] IMAGE"), std::string::npos) << listHelp.Out;
+  EXPECT_EQ(Harvesta("list --help").Out, listHelp.Out);
+  EXPECT_NE(Harvesta("verify --help").Out.find("--tries"), std::string::npos);
+  Outcome version = Harvesta("--version");
+  EXPECT_EQ(version.Status, 0);
+  EXPECT_EQ(version.Out.rfind("harvesta ", 0), 0u) << version.Out;
+}
+
+// A set file cut short (a copy that stopped) or missing is named with why; verify reports it
+// in its JSON too and still checks the partition whose files are all there.
+TEST_F(Cli, SetFilesCutShortOrMissingAreNamed) {
+  ASSERT_EQ(Harvesta("make-image s.qvimg -p a.raw -p a.raw,disk=1 --split 100000").Status, 0);
+  const uint64_t fullSize = fs::file_size(File("s-01.qvimg"));
+  fs::resize_file(File("s-01.qvimg"), 30000);
+  Outcome listed = Harvesta("list s.qvimg");
+  EXPECT_EQ(listed.Status, 4);
+  const std::string truncated = "'s-01.qvimg' is truncated: 30000 bytes, at least ";
+  EXPECT_EQ(listed.Err.rfind("harvesta: the backup of 's.qvimg' lacks a file: " + truncated, 0), 0u) << listed.Err;
+
+  Outcome verified = Harvesta("verify s.qvimg --json");
+  EXPECT_EQ(verified.Status, 4);
+  const nlohmann::json report = nlohmann::json::parse(verified.Out);
+  EXPECT_FALSE(report["ok"]);
+  ASSERT_EQ(report["lacking_files"].size(), 1u);
+  const nlohmann::json& lacking = report["lacking_files"][0];
+  EXPECT_EQ(lacking["file"], "s-01.qvimg");
+  EXPECT_EQ(lacking["size"], 30000);
+  EXPECT_GT(lacking["expected_at_least"], 60000);  // past the data of its second block
+  EXPECT_LE(lacking["expected_at_least"], fullSize);
+  ASSERT_EQ(report["partitions"].size(), 2u);
+  EXPECT_FALSE(report["partitions"][0]["ok"]);
+  EXPECT_TRUE(report["partitions"][1]["ok"]);
+  EXPECT_EQ(report["partitions"][1]["blocks"], 5);
+
+  fs::remove(File("s-01.qvimg"));
+  fs::create_directory(File("s-02.qvimg.part"));
+  fs::rename(File("s-02.qvimg"), File("s-02.qvimg.part/s-02.qvimg"));
+  fs::rename(File("s-02.qvimg.part"), File("s-02.qvimg"));
+  Outcome gone = Harvesta("list s.qvimg");
+  EXPECT_EQ(gone.Status, 1);
+  EXPECT_EQ(gone.Err, "harvesta: the backup of 's.qvimg' lacks files: 's-01.qvimg' is missing; "
+                      "'s-02.qvimg' is a folder\n");
+}
+
+// Passwords come from where cryptsetup users look for them, and a password file that cannot be
+// read says so instead of passing for a wrong password.
+TEST_F(Cli, PasswordsComeFromEverySourceAndBadFilesSaySo) {
+  ASSERT_EQ(Harvesta("make-image p.qvimg -p b.raw --password secret").Status, 0);
+  Write("right.txt", "secret\n");
+  Write("locked.txt", "secret\n");
+  fs::permissions(File("locked.txt"), fs::perms::none);
+  fs::create_directories(File("folder"));
+  const std::string nobody = "setpriv --reuid=65534 --regid=65534 --clear-groups env";
+  struct Case {
+    const char* Name;
+    const char* Arguments;
+    std::string Before;
+    const char* Input;
+    int Status;
+    const char* Error;
+  } cases[] = {
+      {"standard input, a pipe", "", "", "secret\n", 0, ""},
+      {"standard input, no line end", "", "", "secret", 0, ""},
+      {"--password-file -", "--password-file -", "HARVESTA_PASSWORD=wrong", "secret\n", 0, ""},
+      {"--password-file", "--password-file right.txt", "", "", 0, ""},
+      {"HARVESTA_PASSWORD", "", "HARVESTA_PASSWORD=secret", "wrong\n", 0, ""},
+      {"wrong on standard input", "", "", "wrong\n", 3, "harvesta: wrong password for p.qvimg\n"},
+      {"empty standard input", "", "", "", 1,
+       "harvesta: 'p.qvimg' is password-protected and standard input holds no password: give it there, "
+       "in --password-file FILE or in HARVESTA_PASSWORD\n"},
+      {"folder", "--password-file folder", "", "secret\n", 1,
+       "harvesta: the password file 'folder' is a folder\n"},
+      {"missing file", "--password-file nothing.txt", "", "secret\n", 1,
+       "harvesta: cannot read the password file 'nothing.txt': No such file or directory\n"},
+      {"unreadable file", "--password-file locked.txt", nobody, "secret\n", 1,
+       "harvesta: cannot read the password file 'locked.txt': Permission denied\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    Outcome run = Harvesta(std::string("verify p.qvimg ") + c.Arguments, "env -u HARVESTA_PASSWORD " + c.Before,
+                           c.Input);
+    EXPECT_EQ(run.Status, c.Status) << run.Err;
+    if (c.Status) EXPECT_EQ(run.Err, c.Error);
+    else EXPECT_NE(run.Out.find("partition 1: 2 blocks, ok"), std::string::npos) << run.Out;
+  }
+}
+
+// Runs the command on a terminal of its own, as a user at a prompt does.
+class OnTerminal {
+ public:
+  explicit OnTerminal(const std::vector<std::string>& arguments) {
+    child_ = forkpty(&terminal_, nullptr, nullptr, nullptr);
+    if (child_ == 0) {
+      rlimit noCore{0, 0};
+      setrlimit(RLIMIT_CORE, &noCore);
+      unsetenv("HARVESTA_PASSWORD");
+      std::vector<char*> argv{const_cast<char*>("harvesta")};
+      for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+      argv.push_back(nullptr);
+      execv(HARVESTA_COMMAND, argv.data());
+      _exit(127);
+    }
+    user_ = open(ptsname(terminal_), O_RDWR | O_NOCTTY);  // the side the command sees
+    fcntl(terminal_, F_SETFL, O_NONBLOCK);  // the other side stays open: reads never see an end
+  }
+  ~OnTerminal() {
+    if (child_ > 0 && waitpid(child_, nullptr, WNOHANG) == 0) {
+      kill(child_, SIGKILL);
+      waitpid(child_, nullptr, 0);
+    }
+    close(user_);
+    close(terminal_);
+  }
+  OnTerminal(const OnTerminal&) = delete;
+  OnTerminal& operator=(const OnTerminal&) = delete;
+
+  // Whether the command wrote text (the count-th time since it started) with echo off.
+  bool PromptsWithoutEcho(const std::string& text, size_t count = 1) {
+    for (int i = 0; i < 2000 && Occurrences(text) < count; ++i) ReadSome();
+    termios now{};
+    for (int i = 0; i < 1000 && tcgetattr(user_, &now) == 0 && (now.c_lflag & ECHO); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return Occurrences(text) >= count && !(now.c_lflag & ECHO);
+  }
+  void Type(const std::string& text) {
+    ASSERT_EQ(write(terminal_, text.data(), text.size()), ssize_t(text.size()));
+  }
+  int ExitStatus() {
+    int status = 0;
+    while (waitpid(child_, &status, WNOHANG) == 0) ReadSome();
+    child_ = -1;
+    while (ReadSome()) {  // what it wrote last
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  const std::string& Seen() const { return seen_; }
+
+ private:
+  size_t Occurrences(const std::string& text) const {
+    size_t count = 0;
+    for (size_t at = seen_.find(text); at != std::string::npos; at = seen_.find(text, at + 1)) ++count;
+    return count;
+  }
+  bool ReadSome() {
+    char buffer[256];
+    ssize_t n = read(terminal_, buffer, sizeof buffer);
+    if (n > 0) seen_.append(buffer, size_t(n));
+    else std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return n > 0;
+  }
+  pid_t child_ = -1;
+  int terminal_ = -1, user_ = -1;
+  std::string seen_;
+};
+
+// At the prompt a wrong password is asked for again, --tries times in all.
+TEST_F(Cli, PasswordPromptAllowsItsTries) {
+  ASSERT_EQ(Harvesta("make-image p.qvimg -p b.raw --password secret").Status, 0);
+  {
+    OnTerminal run({"verify", File("p.qvimg"), "--tries", "3"});
+    for (size_t i = 1; i <= 2; ++i) {
+      ASSERT_TRUE(run.PromptsWithoutEcho("Password for", i)) << run.Seen();
+      run.Type("wrong\n");
+    }
+    ASSERT_TRUE(run.PromptsWithoutEcho("Password for", 3)) << run.Seen();
+    run.Type("secret\n");
+    EXPECT_EQ(run.ExitStatus(), 0) << run.Seen();
+  }
+  OnTerminal run({"verify", File("p.qvimg"), "--tries", "2"});
+  for (size_t i = 1; i <= 2; ++i) {
+    ASSERT_TRUE(run.PromptsWithoutEcho("Password for", i)) << run.Seen();
+    run.Type("wrong\n");
+  }
+  EXPECT_EQ(run.ExitStatus(), 3);
+  EXPECT_NE(run.Seen().find("harvesta: wrong password for"), std::string::npos) << run.Seen();
+  EXPECT_EQ(run.Seen().find("Password for", run.Seen().rfind("wrong password")), std::string::npos)
+      << "asked a third time: " << run.Seen();
 }
 }  // namespace
