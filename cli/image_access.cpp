@@ -104,10 +104,13 @@ std::string FirstLineOfFile(const std::string& path) {
 }  // namespace
 
 void AddPasswordTriesOptions(CLI::App& app) {
-  for (CLI::App* command : app.get_subcommands({}))
-    if (command->get_option_no_throw("--password-file"))
+  for (CLI::App* command : app.get_subcommands([](CLI::App*) { return true; }))
+    if (CLI::Option* file = command->get_option_no_throw("--password-file")) {
+      file->description("Read the password from the file's first line, - from standard input (else "
+                        "HARVESTA_PASSWORD, a prompt on a terminal, or standard input's first line)");
       command->add_option("--tries", promptTries, "Attempts a password prompt allows")
           ->capture_default_str()->check(CLI::Range(1, 100));
+    }
 }
 
 FolderListing LoadListing(const std::string& imagePath) {
