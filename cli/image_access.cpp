@@ -151,10 +151,15 @@ std::string PasswordSource::Text(const CImageFile& image) const {
   if (options_.PasswordFile == "-") return FirstLineOfStandardInput(image);
   if (!options_.PasswordFile.empty()) return FirstLineOfFile(options_.PasswordFile);
   if (!environmentRead_) {
-    if (const char* fromEnvironment = std::getenv("HARVESTA_PASSWORD")) {
+    if (char* fromEnvironment = std::getenv("HARVESTA_PASSWORD")) {
       fromEnvironment_ = fromEnvironment;
       environmentRead_ = true;
+      // unsetenv only unlinks the entry: its bytes would stay in /proc/PID/environ of this
+      // process and of the daemon it forks, readable there for as long as they run.
+      char* entry = fromEnvironment - std::strlen("HARVESTA_PASSWORD=");
+      const size_t length = std::strlen(entry);
       unsetenv("HARVESTA_PASSWORD");
+      explicit_bzero(entry, length);
     }
   }
   if (environmentRead_) return fromEnvironment_;

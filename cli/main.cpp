@@ -84,6 +84,7 @@ int main(int argc, char** argv) {
   std::vector<std::string> arguments(argv + std::min(argc, 1), argv + argc);
   if (!arguments.empty() && arguments[0] == "help") {  // help [SUBCOMMAND]: that one's --help
     arguments.erase(arguments.begin());
+    if (!arguments.empty() && arguments[0] == "help") arguments.erase(arguments.begin());
     arguments.resize(std::min<size_t>(arguments.size(), 1));
     arguments.push_back("--help");
   }

@@ -359,6 +359,79 @@ TEST_F(Cli, ExportEndedByASignalLeavesNoPartialOutput) {
   }
 }
 
+// Runs the command on a terminal of its own, as a user at a prompt does.
+class OnTerminal {
+ public:
+  explicit OnTerminal(const std::vector<std::string>& arguments) {
+    child_ = forkpty(&terminal_, nullptr, nullptr, nullptr);
+    if (child_ == 0) {
+      rlimit noCore{0, 0};
+      setrlimit(RLIMIT_CORE, &noCore);
+      unsetenv("HARVESTA_PASSWORD");
+      std::vector<char*> argv{const_cast<char*>("harvesta")};
+      for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+      argv.push_back(nullptr);
+      execv(HARVESTA_COMMAND, argv.data());
+      _exit(127);
+    }
+    user_ = open(ptsname(terminal_), O_RDWR | O_NOCTTY);  // the side the command sees
+    fcntl(terminal_, F_SETFL, O_NONBLOCK);  // the other side stays open: reads never see an end
+  }
+  ~OnTerminal() {
+    if (child_ > 0 && waitpid(child_, nullptr, WNOHANG) == 0) {
+      kill(child_, SIGKILL);
+      waitpid(child_, nullptr, 0);
+    }
+    close(user_);
+    close(terminal_);
+  }
+  OnTerminal(const OnTerminal&) = delete;
+  OnTerminal& operator=(const OnTerminal&) = delete;
+
+  // Whether the command wrote text (the count-th time since it started) with echo off.
+  bool PromptsWithoutEcho(const std::string& text, size_t count = 1) {
+    for (int i = 0; i < 2000 && Occurrences(text) < count; ++i) ReadSome();
+    termios now{};
+    for (int i = 0; i < 1000 && tcgetattr(user_, &now) == 0 && (now.c_lflag & ECHO); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return Occurrences(text) >= count && !(now.c_lflag & ECHO);
+  }
+  void Signal(int signal) { kill(child_, signal); }
+  bool EchoOn() const {
+    termios now{};
+    return tcgetattr(user_, &now) == 0 && (now.c_lflag & ECHO);
+  }
+  void Type(const std::string& text) {
+    ASSERT_EQ(write(terminal_, text.data(), text.size()), ssize_t(text.size()));
+  }
+  int ExitStatus() {
+    int status = 0;
+    while (waitpid(child_, &status, WNOHANG) == 0) ReadSome();
+    child_ = -1;
+    while (ReadSome()) {  // what it wrote last
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  const std::string& Seen() const { return seen_; }
+
+ private:
+  size_t Occurrences(const std::string& text) const {
+    size_t count = 0;
+    for (size_t at = seen_.find(text); at != std::string::npos; at = seen_.find(text, at + 1)) ++count;
+    return count;
+  }
+  bool ReadSome() {
+    char buffer[256];
+    ssize_t n = read(terminal_, buffer, sizeof buffer);
+    if (n > 0) seen_.append(buffer, size_t(n));
+    else std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return n > 0;
+  }
+  pid_t child_ = -1;
+  int terminal_ = -1, user_ = -1;
+  std::string seen_;
+};
+
 // The prompt turns echo off; however the process ends while it waits, echo comes back.
 TEST_F(Cli, PasswordPromptRestoresTheTerminalOnEveryWayOut) {
   ASSERT_EQ(Harvesta("make-image p.qvimg -p b.raw --password secret").Status, 0);
@@ -372,43 +445,12 @@ TEST_F(Cli, PasswordPromptRestoresTheTerminalOnEveryWayOut) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Name);
-    int terminal = -1;
-    pid_t child = forkpty(&terminal, nullptr, nullptr, nullptr);
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      rlimit noCore{0, 0};
-      setrlimit(RLIMIT_CORE, &noCore);
-      unsetenv("HARVESTA_PASSWORD");
-      execl(HARVESTA_COMMAND, "harvesta", "export", File("p.qvimg").c_str(), "--partition", "1",
-            File("p.img").c_str(), "--tries", "1", static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    int user = open(ptsname(terminal), O_RDWR | O_NOCTTY);  // the side the command sees
-    fcntl(terminal, F_SETFL, O_NONBLOCK);  // the other side stays open: reads never see an end
-    std::string seen;
-    char buffer[256];
-    termios now{};
-    // Wait for the prompt, then for echo to go off.
-    for (int i = 0; i < 2000 && seen.find("Password for") == std::string::npos; ++i) {
-      ssize_t n = read(terminal, buffer, sizeof buffer);
-      if (n > 0) seen.append(buffer, size_t(n));
-      else std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    ASSERT_NE(seen.find("Password for"), std::string::npos) << seen;
-    for (int i = 0; i < 1000 && tcgetattr(user, &now) == 0 && (now.c_lflag & ECHO); ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    ASSERT_FALSE(now.c_lflag & ECHO) << "echo never went off";
-    if (c.Signal) kill(child, c.Signal);
-    else ASSERT_EQ(write(terminal, c.Typed, std::strlen(c.Typed)), ssize_t(std::strlen(c.Typed)));
-    int status = 0;
-    while (waitpid(child, &status, WNOHANG) == 0) {
-      if (read(terminal, buffer, sizeof buffer) <= 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    EXPECT_FALSE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    ASSERT_EQ(tcgetattr(user, &now), 0);
-    EXPECT_TRUE(now.c_lflag & ECHO);
-    close(user);
-    close(terminal);
+    OnTerminal run({"export", File("p.qvimg"), "--partition", "1", File("p.img"), "--tries", "1"});
+    ASSERT_TRUE(run.PromptsWithoutEcho("Password for")) << run.Seen();
+    if (c.Signal) run.Signal(c.Signal);
+    else run.Type(c.Typed);
+    EXPECT_NE(run.ExitStatus(), 0);
+    EXPECT_TRUE(run.EchoOn());
   }
   EXPECT_FALSE(fs::exists(File("p.img")));
 }
@@ -581,73 +623,33 @@ TEST_F(Cli, PasswordsComeFromEverySourceAndBadFilesSaySo) {
   }
 }
 
-// Runs the command on a terminal of its own, as a user at a prompt does.
-class OnTerminal {
- public:
-  explicit OnTerminal(const std::vector<std::string>& arguments) {
-    child_ = forkpty(&terminal_, nullptr, nullptr, nullptr);
-    if (child_ == 0) {
-      rlimit noCore{0, 0};
-      setrlimit(RLIMIT_CORE, &noCore);
-      unsetenv("HARVESTA_PASSWORD");
-      std::vector<char*> argv{const_cast<char*>("harvesta")};
-      for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-      argv.push_back(nullptr);
-      execv(HARVESTA_COMMAND, argv.data());
-      _exit(127);
-    }
-    user_ = open(ptsname(terminal_), O_RDWR | O_NOCTTY);  // the side the command sees
-    fcntl(terminal_, F_SETFL, O_NONBLOCK);  // the other side stays open: reads never see an end
+// The variable's bytes leave the process once read: the mount daemon, which runs for as long as
+// the mount does, shows no password in its /proc environment.
+TEST_F(Cli, MountDaemonHoldsNoPasswordFromTheEnvironment) {
+  if (geteuid() != 0 || access("/dev/fuse", R_OK | W_OK) != 0) GTEST_SKIP() << "needs root and /dev/fuse";
+  ASSERT_EQ(Harvesta("make-image p.qvimg -p b.raw --password pw-in-environment").Status, 0);
+  fs::create_directories(File("mnt"));
+  Outcome mounted = Harvesta("mount p.qvimg --raw mnt", "HARVESTA_PASSWORD=pw-in-environment");
+  ASSERT_EQ(mounted.Status, 0) << mounted.Err;
+  struct AtEnd {
+    std::function<void()> Run;
+    ~AtEnd() { Run(); }
+  } unmount{[&] { EXPECT_EQ(Harvesta("unmount mnt").Status, 0); }};
+  size_t daemons = 0;
+  for (const auto& process : fs::directory_iterator("/proc")) {
+    const std::string commandLine = Read(process.path() / "cmdline");
+    std::error_code error;
+    if (commandLine.find(std::string("mount\0p.qvimg", 14)) == std::string::npos ||
+        fs::read_symlink(process.path() / "cwd", error) != folder_)
+      continue;  // not this test's daemon
+    ++daemons;
+    const std::string environment = Read(process.path() / "environ");
+    EXPECT_EQ(environment.find("HARVESTA_PASSWORD"), std::string::npos) << process.path();
+    EXPECT_EQ(environment.find("pw-in-environment"), std::string::npos) << process.path();
   }
-  ~OnTerminal() {
-    if (child_ > 0 && waitpid(child_, nullptr, WNOHANG) == 0) {
-      kill(child_, SIGKILL);
-      waitpid(child_, nullptr, 0);
-    }
-    close(user_);
-    close(terminal_);
-  }
-  OnTerminal(const OnTerminal&) = delete;
-  OnTerminal& operator=(const OnTerminal&) = delete;
-
-  // Whether the command wrote text (the count-th time since it started) with echo off.
-  bool PromptsWithoutEcho(const std::string& text, size_t count = 1) {
-    for (int i = 0; i < 2000 && Occurrences(text) < count; ++i) ReadSome();
-    termios now{};
-    for (int i = 0; i < 1000 && tcgetattr(user_, &now) == 0 && (now.c_lflag & ECHO); ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    return Occurrences(text) >= count && !(now.c_lflag & ECHO);
-  }
-  void Type(const std::string& text) {
-    ASSERT_EQ(write(terminal_, text.data(), text.size()), ssize_t(text.size()));
-  }
-  int ExitStatus() {
-    int status = 0;
-    while (waitpid(child_, &status, WNOHANG) == 0) ReadSome();
-    child_ = -1;
-    while (ReadSome()) {  // what it wrote last
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-  const std::string& Seen() const { return seen_; }
-
- private:
-  size_t Occurrences(const std::string& text) const {
-    size_t count = 0;
-    for (size_t at = seen_.find(text); at != std::string::npos; at = seen_.find(text, at + 1)) ++count;
-    return count;
-  }
-  bool ReadSome() {
-    char buffer[256];
-    ssize_t n = read(terminal_, buffer, sizeof buffer);
-    if (n > 0) seen_.append(buffer, size_t(n));
-    else std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    return n > 0;
-  }
-  pid_t child_ = -1;
-  int terminal_ = -1, user_ = -1;
-  std::string seen_;
-};
+  EXPECT_GE(daemons, 1u);
+  EXPECT_TRUE(fs::exists(File("mnt/1.img")));
+}
 
 // At the prompt a wrong password is asked for again, --tries times in all.
 TEST_F(Cli, PasswordPromptAllowsItsTries) {
