@@ -578,6 +578,16 @@ TEST_F(Cli, SetFilesCutShortOrMissingAreNamed) {
   EXPECT_EQ(gone.Status, 1);
   EXPECT_EQ(gone.Err, "harvesta: the backup of 's.qvimg' lacks files: 's-01.qvimg' is missing; "
                       "'s-02.qvimg' is a folder\n");
+
+  // Before version 4 a catalogue names its files by number only.
+  ASSERT_EQ(Harvesta("make-image old.qvimg -p a.raw --split 60000 --format-version 2").Status, 0);
+  fs::remove(File("old-01.qvimg"));
+  Outcome old = Harvesta("list old.qvimg");
+  EXPECT_EQ(old.Status, 1);
+  EXPECT_EQ(old.Err, "harvesta: the backup of 'old.qvimg' lacks a file: file number 1 of the backup is missing\n");
+  fs::remove(File("old-03.qvimg"));  // the catalogue: nothing names what else is lacking
+  EXPECT_EQ(Harvesta("list old.qvimg").Err,
+            "harvesta: the backup of 'old.qvimg' lacks its catalogue: the set's last file is missing or damaged\n");
 }
 
 // Passwords come from where cryptsetup users look for them, and a password file that cannot be
