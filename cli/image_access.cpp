@@ -62,11 +62,13 @@ int promptTries = 3;
 std::string PromptWithoutEcho(const std::string& prompt) {
   std::cerr << prompt << std::flush;
   std::string line;
+  bool entered = false;
   {
     EchoOff quiet;
-    std::getline(std::cin, line);
+    entered = static_cast<bool>(std::getline(std::cin, line));
   }
   std::cerr << '\n';
+  if (!entered) throw CommandError("no password entered");  // Ctrl-D: asking again would see the same end
   return line;
 }
 
@@ -145,31 +147,33 @@ const ImageSet& SetOf(const FolderListing& listing, const CImageFile& image) {
   return *set;
 }
 
+// Taken out of the environment even when a password file wins over it: no process this one
+// starts (the mount daemon) is to inherit it.
+PasswordSource::PasswordSource(PasswordOptions options) : options_(std::move(options)) {
+  char* fromEnvironment = std::getenv("HARVESTA_PASSWORD");
+  if (!fromEnvironment) return;
+  fromEnvironment_ = fromEnvironment;
+  inEnvironment_ = true;
+  // unsetenv only unlinks the entry: its bytes would stay in /proc/PID/environ of this process
+  // and of the daemon it forks, readable there for as long as they run.
+  char* entry = fromEnvironment - std::strlen("HARVESTA_PASSWORD=");
+  const size_t length = std::strlen(entry);
+  unsetenv("HARVESTA_PASSWORD");
+  explicit_bzero(entry, length);
+}
+
 PasswordSource::~PasswordSource() { WipeText(fromEnvironment_); }
 
 std::string PasswordSource::Text(const CImageFile& image) const {
   if (options_.PasswordFile == "-") return FirstLineOfStandardInput(image);
   if (!options_.PasswordFile.empty()) return FirstLineOfFile(options_.PasswordFile);
-  if (!environmentRead_) {
-    if (char* fromEnvironment = std::getenv("HARVESTA_PASSWORD")) {
-      fromEnvironment_ = fromEnvironment;
-      environmentRead_ = true;
-      // unsetenv only unlinks the entry: its bytes would stay in /proc/PID/environ of this
-      // process and of the daemon it forks, readable there for as long as they run.
-      char* entry = fromEnvironment - std::strlen("HARVESTA_PASSWORD=");
-      const size_t length = std::strlen(entry);
-      unsetenv("HARVESTA_PASSWORD");
-      explicit_bzero(entry, length);
-    }
-  }
-  if (environmentRead_) return fromEnvironment_;
+  if (inEnvironment_) return fromEnvironment_;
   if (!isatty(STDIN_FILENO)) return FirstLineOfStandardInput(image);
   return PromptWithoutEcho("Password for " + image.FilePath + ": ");
 }
 
 int PasswordSource::Attempts() const {
-  const bool prompted = options_.PasswordFile.empty() && !environmentRead_ &&
-                        !std::getenv("HARVESTA_PASSWORD") && isatty(STDIN_FILENO);
+  const bool prompted = options_.PasswordFile.empty() && !inEnvironment_ && isatty(STDIN_FILENO);
   return prompted ? promptTries : 1;
 }
 

@@ -28,11 +28,12 @@ const PartitionRow& ChoosePartition(const FolderListing& listing, int number);
 const ImageSet& SetOf(const FolderListing& listing, const CImageFile& image);
 
 // Where a protected image's password comes from: the password file's first line (standard
-// input's for "-"), else HARVESTA_PASSWORD (taken out of the environment once read, so that no
-// child process inherits it), else a prompt on the terminal, else standard input's first line.
+// input's for "-"), else HARVESTA_PASSWORD (taken out of the environment when the source is
+// made, so that no child process inherits it), else a prompt on the terminal, else standard
+// input's first line.
 class PasswordSource {
  public:
-  explicit PasswordSource(PasswordOptions options) : options_(std::move(options)) {}
+  explicit PasswordSource(PasswordOptions options);
   ~PasswordSource();
   PasswordSource(const PasswordSource&) = delete;
   PasswordSource& operator=(const PasswordSource&) = delete;
@@ -43,8 +44,8 @@ class PasswordSource {
 
  private:
   PasswordOptions options_;
-  mutable std::string fromEnvironment_;  // kept for a second image once the variable is gone
-  mutable bool environmentRead_ = false;
+  std::string fromEnvironment_;  // HARVESTA_PASSWORD, out of the environment from construction on
+  bool inEnvironment_ = false;
 };
 using PasswordKeeper = PasswordSource;  // the name mount and export still use
 

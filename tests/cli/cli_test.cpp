@@ -441,7 +441,7 @@ TEST_F(Cli, PasswordPromptRestoresTheTerminalOnEveryWayOut) {
     int Signal;
   } cases[] = {
       {"Ctrl-C", "\x03", 0}, {"Ctrl-\\", "\x1c", 0}, {"SIGTERM", "", SIGTERM},
-      {"SIGHUP", "", SIGHUP}, {"wrong password", "nope\n", 0},
+      {"SIGHUP", "", SIGHUP}, {"wrong password", "nope\n", 0}, {"Ctrl-D", "\x04", 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Name);
