@@ -70,5 +70,10 @@ CommandError ListingFailure(const FolderListing& listing, const std::string& ima
     return CommandError("the backup of " + Quoted(imagePath) +
                         " lacks its catalogue: the set's last file is missing or damaged");
   }
+  // The chosen file may be one its set's catalogue names but that is cut short or damaged.
+  if (const CImageFile* catalogue = CatalogueLacking(listing, imagePath)) {
+    lacking = LackingSetFiles(listing, catalogue->FilePath);
+    if (!lacking.empty()) return LackingFilesFailure(imagePath, lacking);
+  }
   return FileFailure(imagePath, listing.ChosenFileError);
 }

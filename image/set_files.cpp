@@ -130,6 +130,18 @@ std::vector<LackingSetFile> LackingSetFiles(const FolderListing& listing, const 
   return files;
 }
 
+const CImageFile* CatalogueLacking(const FolderListing& listing, const std::string& path) {
+  const std::string name = FileNameOf(path);
+  for (const ImageSet& set : listing.Sets)
+    for (const auto& catalogue : set.CatalogueFiles)
+      for (const auto& disk : catalogue->Disks)
+        for (const auto& partition : disk->Partitions)
+          for (const FileRef& ref : partition->Volume.FileRefs)
+            if (!ref.Text.empty() && FileNameOf(ref.Text) == name && !IsMember(set, ref.Number))
+              return catalogue.get();
+  return nullptr;
+}
+
 bool PartitionFilesPresent(const FolderListing& listing, const ImagePartition& partition) {
   const CImageFile* image = partition.Image;
   const ImageSet* set = image ? FindSet(listing.Sets, image->Id) : nullptr;

@@ -25,5 +25,9 @@ struct LackingSetFile {
 // or when the chosen file belongs to no set of the listing.
 std::vector<LackingSetFile> LackingSetFiles(const FolderListing& listing, const std::string& chosenPath);
 
+// A catalogue file of the listing that names path (by file name) as a file of its set that the
+// set lacks: what a chosen file that cannot be read as an image file may be. Null when none does.
+const CImageFile* CatalogueLacking(const FolderListing& listing, const std::string& path);
+
 // Whether the partition's set holds every data file the partition names.
 bool PartitionFilesPresent(const FolderListing& listing, const ImagePartition& partition);

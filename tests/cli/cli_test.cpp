@@ -555,6 +555,11 @@ TEST_F(Cli, SetFilesCutShortOrMissingAreNamed) {
   const std::string truncated = "'s-01.qvimg' is truncated: 30000 bytes, at least ";
   EXPECT_EQ(listed.Err.rfind("harvesta: the backup of 's.qvimg' lacks a file: " + truncated, 0), 0u) << listed.Err;
 
+  // Chosen itself, the cut file is not taken for a file that is no image.
+  std::string ofCutFile = listed.Err;
+  ofCutFile.replace(ofCutFile.find("'s.qvimg'"), 9, "'s-01.qvimg'");
+  EXPECT_EQ(Harvesta("list s-01.qvimg").Err, ofCutFile);
+
   Outcome verified = Harvesta("verify s.qvimg --json");
   EXPECT_EQ(verified.Status, 4);
   const nlohmann::json report = nlohmann::json::parse(verified.Out);
