@@ -4,28 +4,34 @@
 
 #include <cerrno>
 
-#include "ntfs_metadata_posix.h"
 
-std::vector<std::string> CopyStreams(const std::string& source, const std::string& destination) {
-  std::vector<std::string> failures;
+SourceStreams ReadStreams(const std::string& source) {
+  SourceStreams streams;
   const AttributeNames names = ListAttributes(source);
-  if (names.Error) {
-    if (names.Error != ENOTSUP) failures.push_back(FailureText("listing alternate data streams", names.Error));
-    return failures;
-  }
-  for (const std::string& name : names.Names) {
-    if (name.rfind(kStreamPrefix, 0) != 0) continue;
-    const std::string shown = "alternate data stream " + name.substr(std::char_traits<char>::length(kStreamPrefix));
+  // A file system without extended attributes has no streams to lose.
+  if (names.Error && names.Error != ENOTSUP) streams.ListError = names.Error;
+  for (const std::string& name : names.Names)
+    if (name.rfind(kStreamPrefix, 0) == 0)
+      streams.Streams.emplace_back(name.substr(std::char_traits<char>::length(kStreamPrefix)),
+                                   ReadAttribute(source, name));
+  return streams;
+}
+
+std::vector<std::string> WriteStreams(const std::string& destination, const SourceStreams& streams) {
+  std::vector<std::string> failures;
+  if (streams.ListError) failures.push_back(FailureText("listing alternate data streams", streams.ListError));
+  for (const auto& [name, value] : streams.Streams) {
+    const std::string shown = "alternate data stream " + name;
     // Streams over 64 KiB exceed what extended attributes carry: E2BIG names them here.
-    const AttributeValue value = ReadAttribute(source, name);
-    if (!value.Bytes) {
-      failures.push_back(FailureText(shown, value.Error));
-      continue;
-    }
-    if (const int error = WriteAttribute(destination, name, *value.Bytes))
+    if (!value.Bytes) failures.push_back(FailureText(shown, value.Error));
+    else if (const int error = WriteAttribute(destination, kStreamPrefix + name, *value.Bytes))
       failures.push_back(FailureText(shown, error));
   }
   return failures;
+}
+
+std::vector<std::string> CopyStreams(const std::string& source, const std::string& destination) {
+  return WriteStreams(destination, ReadStreams(source));
 }
 
 std::vector<std::string> CopyTimes(const std::string& destination, const struct stat& source) {

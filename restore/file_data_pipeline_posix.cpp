@@ -5,7 +5,9 @@
 
 #include <cerrno>
 
-FileDataPipeline::FileDataPipeline(std::vector<std::string> paths, size_t piecesInFlight) : paths_(std::move(paths)) {
+FileDataPipeline::FileDataPipeline(std::vector<std::string> paths, std::function<void(size_t file)> beforeData,
+                                   size_t piecesInFlight)
+    : paths_(std::move(paths)), beforeData_(std::move(beforeData)) {
   for (size_t at = 0; at < piecesInFlight; ++at) {
     buffers_.push_back(std::make_unique<uint8_t[]>(kDataPieceSize));
     freeBuffers_.push_back(at);
@@ -45,6 +47,11 @@ bool FileDataPipeline::Push(const DataPiece& piece) {
 
 void FileDataPipeline::Read() {
   for (size_t file = 0; file < paths_.size(); ++file) {
+    {
+      std::lock_guard lock(mutex_);
+      if (stopping_) return;
+    }
+    if (beforeData_) beforeData_(file);
     const int descriptor = open(paths_[file].c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (descriptor < 0) {
       if (!Push({file, 0, 0, true, errno, nullptr, buffers_.size()})) return;

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -27,7 +28,11 @@ struct DataPiece {
 
 class FileDataPipeline {
  public:
-  explicit FileDataPipeline(std::vector<std::string> paths, size_t piecesInFlight = 24);
+  // beforeData runs on the reading thread before each file is opened (to read what else the
+  // file carries, ahead of the writing too); what it stores is the caller's to read once the
+  // file's first piece has come.
+  FileDataPipeline(std::vector<std::string> paths, std::function<void(size_t file)> beforeData,
+                   size_t piecesInFlight = 24);
   ~FileDataPipeline();
   FileDataPipeline(const FileDataPipeline&) = delete;
   FileDataPipeline& operator=(const FileDataPipeline&) = delete;
@@ -46,6 +51,7 @@ class FileDataPipeline {
   size_t TakeBuffer();
 
   std::vector<std::string> paths_;
+  std::function<void(size_t)> beforeData_;
   std::vector<std::unique_ptr<uint8_t[]>> buffers_;
   std::vector<size_t> freeBuffers_;
   std::deque<DataPiece> ready_;

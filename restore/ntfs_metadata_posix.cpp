@@ -5,20 +5,20 @@
 #include <cerrno>
 #include <cstring>
 
+namespace {
+
+// The largest value the kernel passes for an extended attribute. Asking with a buffer this size
+// needs no size probe (one call where a probe would make two), and ntfs-3g never sees a buffer
+// too small (it answers that with EIO rather than ERANGE).
+constexpr size_t kLargestValue = 65536;
+
+}  // namespace
+
 AttributeValue ReadAttribute(const std::string& path, const std::string& name) {
-  // The value may grow between the size probe and the read; a few rounds settle it.
-  for (int attempt = 0; attempt < 4; ++attempt) {
-    const ssize_t size = lgetxattr(path.c_str(), name.c_str(), nullptr, 0);
-    if (size < 0) return {std::nullopt, errno};
-    std::vector<uint8_t> bytes(size_t(size) + 1);
-    const ssize_t got = lgetxattr(path.c_str(), name.c_str(), bytes.data(), bytes.size());
-    if (got >= 0 && size_t(got) < bytes.size()) {
-      bytes.resize(size_t(got));
-      return {std::move(bytes), 0};
-    }
-    if (got < 0 && errno != ERANGE && errno != EIO) return {std::nullopt, errno};
-  }
-  return {std::nullopt, EIO};
+  thread_local std::vector<uint8_t> buffer(kLargestValue);
+  const ssize_t got = lgetxattr(path.c_str(), name.c_str(), buffer.data(), buffer.size());
+  if (got < 0) return {std::nullopt, errno};
+  return {std::vector<uint8_t>(buffer.begin(), buffer.begin() + got), 0};
 }
 
 int WriteAttribute(const std::string& path, const std::string& name, const std::vector<uint8_t>& value) {
@@ -26,22 +26,16 @@ int WriteAttribute(const std::string& path, const std::string& name, const std::
 }
 
 AttributeNames ListAttributes(const std::string& path) {
-  for (int attempt = 0; attempt < 4; ++attempt) {
-    const ssize_t size = llistxattr(path.c_str(), nullptr, 0);
-    if (size < 0) return {{}, errno};
-    std::vector<char> list(size_t(size) + 1);
-    const ssize_t got = llistxattr(path.c_str(), list.data(), list.size());
-    if (got < 0 && errno != ERANGE) return {{}, errno};
-    if (got < 0 || size_t(got) >= list.size()) continue;
-    AttributeNames names;
-    for (size_t at = 0; at < size_t(got);) {
-      const size_t length = strnlen(list.data() + at, size_t(got) - at);
-      if (length) names.Names.emplace_back(list.data() + at, length);
-      at += length + 1;
-    }
-    return names;
+  thread_local std::vector<char> list(kLargestValue);
+  const ssize_t got = llistxattr(path.c_str(), list.data(), list.size());
+  if (got < 0) return {{}, errno};
+  AttributeNames names;
+  for (size_t at = 0; at < size_t(got);) {
+    const size_t length = strnlen(list.data() + at, size_t(got) - at);
+    if (length) names.Names.emplace_back(list.data() + at, length);
+    at += length + 1;
   }
-  return {{}, ERANGE};
+  return names;
 }
 
 namespace {
@@ -74,7 +68,10 @@ NtfsFields ReadNtfsFields(const std::string& path) {
 
 std::vector<std::string> WriteNtfsFields(const std::string& path, const NtfsFields& fields) {
   std::vector<std::string> failures;
-  if (fields.Acl.Bytes) Write(path, kNtfsAclAttribute, *fields.Acl.Bytes, failures);
+  // Most files share their folder's descriptor, which the new file already has: the write
+  // is skipped then.
+  if (fields.Acl.Bytes && ReadAttribute(path, kNtfsAclAttribute).Bytes != fields.Acl.Bytes)
+    Write(path, kNtfsAclAttribute, *fields.Acl.Bytes, failures);
   if (fields.Attributes.Bytes) {
     // Keep what the destination's own nature decides (directory, sparse, reparse point, ...).
     const uint32_t current = ReadWindowsAttributes(path);

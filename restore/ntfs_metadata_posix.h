@@ -33,7 +33,7 @@ struct AttributeValue {
   int Error = 0;
 };
 
-// Asks the size first: ntfs-3g answers a too-small buffer with EIO rather than ERANGE.
+// A value over 64 KiB cannot pass the kernel's interface: E2BIG.
 AttributeValue ReadAttribute(const std::string& path, const std::string& name);
 // 0 or the errno of the write.
 int WriteAttribute(const std::string& path, const std::string& name, const std::vector<uint8_t>& value);

@@ -21,6 +21,12 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr auto kProgressInterval = std::chrono::milliseconds(100);
 
+// What a file carries besides its data, read on the reading thread.
+struct SourceExtras {
+  NtfsFields Fields;
+  SourceStreams Streams;
+};
+
 // What happens to each listed entry, decided before any data is read so that the reader
 // thread knows the files to read ahead.
 struct Planned {
@@ -39,7 +45,11 @@ class TreeCopy {
     if (listing_.Cancelled) return Cancel();
     if (!listing_.RootListed) Problem("", FailureText("listing the folder", listing_.Entries[0].Error));
     const std::vector<Planned> plan = Plan();
-    FileDataPipeline data(readPaths_);
+    extras_.resize(readPaths_.size());
+    FileDataPipeline data(readPaths_, [this](size_t file) {
+      if (options_.NtfsMetadata) extras_[file].Fields = ReadNtfsFields(readPaths_[file]);
+      extras_[file].Streams = ReadStreams(readPaths_[file]);
+    });
     for (const Planned& planned : plan) {
       if (result_.Cancelled || observer_.Cancelled()) {
         data.Stop();
@@ -120,18 +130,20 @@ class TreeCopy {
   }
 
   void CopyFile(const TreeEntry& entry, size_t readAs, FileDataPipeline& data) {
-    const std::string from = JoinPath(source_, entry.Relative), to = JoinPath(destination_, entry.Relative);
-    NtfsFields fields;
-    if (options_.NtfsMetadata) fields = ReadNtfsFields(from);
-    const bool sparse = options_.NtfsMetadata ? WindowsAttributesOf(fields) & kFileAttributeSparse
-                                              : uint64_t(entry.Status.st_blocks) * 512 < uint64_t(entry.Status.st_size);
+    const std::string to = JoinPath(destination_, entry.Relative);
+    DataPiece piece = data.Next();
+    // Read along with the first piece.
+    const SourceExtras extras = std::move(extras_[readAs]);
+    const bool sparse = options_.NtfsMetadata
+                            ? WindowsAttributesOf(extras.Fields) & kFileAttributeSparse
+                            : uint64_t(entry.Status.st_blocks) * 512 < uint64_t(entry.Status.st_size);
     FileDataWriter writer(to, sparse, entry.Status.st_size);
     if (writer.Error()) {
-      data.SkipRestOf(readAs);
+      data.Release(piece);
+      if (!piece.End) data.SkipRestOf(readAs);
       return Problem(entry.Relative, FailureText("creating", writer.Error()));
     }
-    for (;;) {
-      const DataPiece piece = data.Next();
+    for (;; piece = data.Next()) {
       std::optional<std::string> failure;
       if (observer_.Cancelled()) result_.Cancelled = true;
       else if (piece.Error) failure = FailureText("reading", piece.Error);
@@ -153,16 +165,16 @@ class TreeCopy {
       writer.Abandon();
       return Problem(entry.Relative, FailureText("writing", error));
     }
-    WriteMetadata(from, to, entry, fields);
+    WriteMetadata(to, entry, extras);
     ++result_.Files;
     ++progress_.Files;
     observer_.Copied(entry.Relative);
   }
 
-  void WriteMetadata(const std::string& from, const std::string& to, const TreeEntry& entry, const NtfsFields& fields) {
-    for (const std::string& failure : CopyStreams(from, to)) Problem(entry.Relative, failure);
+  void WriteMetadata(const std::string& to, const TreeEntry& entry, const SourceExtras& extras) {
+    for (const std::string& failure : WriteStreams(to, extras.Streams)) Problem(entry.Relative, failure);
     const std::vector<std::string> failures =
-        options_.NtfsMetadata ? WriteNtfsFields(to, fields) : CopyModeAndTimes(to, entry.Status);
+        options_.NtfsMetadata ? WriteNtfsFields(to, extras.Fields) : CopyModeAndTimes(to, entry.Status);
     for (const std::string& failure : failures) Problem(entry.Relative, failure);
   }
 
@@ -173,8 +185,8 @@ class TreeCopy {
       const TreeEntry& entry = listing_.Entries[at];
       if (!S_ISDIR(entry.Status.st_mode) || unmade_.count(entry.Relative)) continue;
       const std::string from = JoinPath(source_, entry.Relative);
-      WriteMetadata(from, JoinPath(destination_, entry.Relative), entry,
-                    options_.NtfsMetadata ? ReadNtfsFields(from) : NtfsFields{});
+      WriteMetadata(JoinPath(destination_, entry.Relative), entry,
+                    {options_.NtfsMetadata ? ReadNtfsFields(from) : NtfsFields{}, ReadStreams(from)});
     }
   }
 
@@ -200,6 +212,7 @@ class TreeCopy {
   TreeCopyObserver& observer_;
   TreeListing listing_;
   std::vector<std::string> readPaths_;
+  std::vector<SourceExtras> extras_;  // by reading index
   std::unordered_set<std::string> unmade_;
   TreeCopyProgress progress_;
   TreeCopyResult result_;
