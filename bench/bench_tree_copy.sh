@@ -76,13 +76,30 @@ fresh_destination() {
   cat "$source_image" "$destination_image" > /dev/null
 }
 
+excluded=(--exclude='/System Volume Information' --exclude=/pagefile.sys --exclude=/hiberfil.sys)
 copier() {
   "$tool" --ntfs "$src" "$dst" && unmount "$dst"
 }
 anchor() {
-  rsync -aHXS --no-links --exclude='/System Volume Information' --exclude=/pagefile.sys --exclude=/hiberfil.sys \
-    "$src/" "$dst/" && python3 "$fixup" "$src" "$dst" && unmount "$dst"
+  rsync -aHXS --no-links "${excluded[@]}" "$src/" "$dst/" && python3 "$fixup" "$src" "$dst" && unmount "$dst"
 }
+# Once, untimed: the copier's copy holds every byte and stream of the source, and its junction.
+check_copier() {
+  fresh_destination
+  ntfs-3g -o ro "$source_image" "$src"
+  ntfs-3g "$destination_image" "$dst"
+  "$tool" --ntfs "$src" "$dst" || { echo "the copier reported problems" >&2; exit 1; }
+  local differences
+  # (--no-links names every link it leaves out; the copier makes them again)
+  differences=$(rsync -anciX --no-links "${excluded[@]}" "$src/" "$dst/" | grep -v '^skipping non-regular file' || true)
+  [ -z "$differences" ] || { echo "the copy differs:" >&2; head -20 <<<"$differences" >&2; exit 1; }
+  getfattr --absolute-names -h -n system.ntfs_reparse_data "$dst/Documents and Settings" >/dev/null ||
+    { echo "no junction in the copy" >&2; exit 1; }
+  unmount "$dst"
+  unmount "$src"
+  echo "checked: the copier's copy equals the source"
+}
+check_copier
 
 declare -A runs
 one_run() {  # one_run CASE

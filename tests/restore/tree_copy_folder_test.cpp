@@ -13,6 +13,7 @@
 
 #include "image_fixtures.h"
 #include "link_target_posix.h"
+#include "ntfs_test_volume.h"
 #include "recording_copy_observer.h"
 #include "reparse_points_posix.h"
 #include "tree_copy_posix.h"
@@ -164,6 +165,27 @@ TEST_F(FolderCopyTest, CancelledWithinAFileLeavesNoPartOfIt) {
     if (fs::is_regular_file(source_ + "/" + copied)) {
       EXPECT_EQ(ReadWholeFile(source_ + "/" + copied), ReadWholeFile(destination_ + "/" + copied)) << copied;
     }
+}
+
+// A file whose data cannot be read (EIO, as from a damaged block of a mounted image): the
+// process's own memory, bound over a file of the tree, read from address 0.
+TEST_F(FolderCopyTest, UnreadableFileIsNamedAndTheCopyGoesOn) {
+  REQUIRE_MOUNTS();
+  for (const char* name : {"before.txt", "damaged.bin", "after.txt"}) WriteWholeFile(source_ + "/" + name, Pattern(5000));
+  const std::string damaged = source_ + "/damaged.bin";
+  ASSERT_EQ(RunProgram({"mount", "--bind", "/proc/" + std::to_string(getpid()) + "/mem", damaged}), 0);
+  const struct Unbind {
+    std::string path;
+    ~Unbind() { RunProgram({"umount", path}); }
+  } unbind{damaged};
+  RecordingCopyObserver observer;
+  const TreeCopyResult result = CopyTree(source_, destination_, {}, observer);
+  EXPECT_EQ(observer.problems, (std::map<std::string, std::vector<std::string>>{
+                                   {"damaged.bin", {"reading: Input/output error"}}}));
+  EXPECT_EQ(result.Problems, 1u);
+  EXPECT_FALSE(fs::exists(destination_ + "/damaged.bin"));
+  EXPECT_FALSE(Listed(observer.copied, "damaged.bin"));
+  for (const char* name : {"before.txt", "after.txt"}) EXPECT_EQ(ReadWholeFile(destination_ + "/" + name), Pattern(5000));
 }
 
 TEST(LinkTargetTest, PlacesInsideTheVolume) {
