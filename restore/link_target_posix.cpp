@@ -18,6 +18,13 @@ std::vector<std::string> Steps(const std::string& path) {
   return steps;
 }
 
+// The steps of the folder holding path.
+std::vector<std::string> FolderSteps(const std::string& path) {
+  std::vector<std::string> steps = Steps(path);
+  if (!steps.empty()) steps.pop_back();
+  return steps;
+}
+
 std::string Joined(const std::vector<std::string>& steps, size_t from = 0) {
   std::string path;
   for (size_t at = from; at < steps.size(); ++at) path += (path.empty() ? "" : "/") + steps[at];
@@ -64,8 +71,7 @@ std::optional<std::string> TargetInsideVolume(const std::string& target, const s
     if (!below) return std::nullopt;
     steps = std::move(*below);
   } else {
-    steps = Steps(linkRelative);
-    steps.pop_back();
+    steps = FolderSteps(linkRelative);
     for (std::string& step : Steps(target)) steps.push_back(std::move(step));
   }
   std::optional<std::string> inside = Normalised(steps);
@@ -75,8 +81,7 @@ std::optional<std::string> TargetInsideVolume(const std::string& target, const s
 }
 
 std::string RelativeLinkText(const std::string& linkRelative, const std::string& insideTarget) {
-  std::vector<std::string> from = Steps(linkRelative);
-  from.pop_back();
+  const std::vector<std::string> from = FolderSteps(linkRelative);
   const std::vector<std::string> to = Steps(insideTarget);
   size_t common = 0;
   while (common < from.size() && common < to.size() && from[common] == to[common]) ++common;

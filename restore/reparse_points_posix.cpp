@@ -25,7 +25,8 @@ class ReparseStep {
     std::set<std::string> holders;
     for (const TreeEntry& entry : listing.Entries) {
       if (observer_.Cancelled()) break;
-      if (entry.Error || !S_ISLNK(entry.Status.st_mode)) continue;
+      // A root given as a link is not listed at all (nothing is followed out of the source).
+      if (entry.Error || entry.Relative.empty() || !S_ISLNK(entry.Status.st_mode)) continue;
       if (options_.NtfsMetadata ? MakeNtfs(entry) : MakeLink(entry)) holders.insert(ParentOf(entry.Relative));
     }
     // The new entries changed the times of the folders holding them.
