@@ -36,13 +36,8 @@ unmount() {
   while pgrep -f "ntfs-3g .* $1\$" >/dev/null; do sleep 0.05; done
 }
 
-seconds() {
-  local start
-  start=$(date +%s.%N)
-  "$@" >/dev/null 2>&1
-  echo "$(date +%s.%N) - $start" | bc
-}
-median() { printf '%s\n' "$@" | sort -g | sed -n "$(( ($# + 1) / 2 ))p"; }
+# shellcheck source=/dev/null  # bench_lib.sh: seconds, median
+source "$(dirname "$0")/bench_lib.sh"
 
 echo "building the source volume..."
 truncate -s 1G "$source_image"
@@ -110,14 +105,20 @@ one_run() {  # one_run CASE
   mountpoint -q "$dst" && unmount "$dst"
   unmount "$src"
 }
-listing=""
+listing="" ratios=""
 for (( round = 0; round < rounds; round++ )); do
   cases=(copier anchor)
   for (( i = 0; i < ${#cases[@]}; i++ )); do one_run "${cases[(i + round) % ${#cases[@]}]}"; done
   ntfs-3g -o ro "$source_image" "$src"
   listing+="$("$tool" --ntfs --list-only "$src" /nonexistent | sed 's/.*list=//') "
   unmount "$src"
-  echo "round $((round + 1)): copier ${runs[copier]}| anchor ${runs[anchor]}"
+  # shellcheck disable=SC2086  # the run lists are words on purpose
+  {
+    set -- ${runs[copier]}; last_copy=${!#}
+    set -- ${runs[anchor]}; last_base=${!#}
+  }
+  ratios+="$(echo "$last_copy / $last_base" | bc -l) "
+  printf 'round %d: copier %.2f s, anchor %.2f s\n' $((round + 1)) "$last_copy" "$last_base"
 done
 
 # shellcheck disable=SC2086  # the run lists are words on purpose
@@ -125,9 +126,11 @@ done
   copy=$(median ${runs[copier]})
   base=$(median ${runs[anchor]})
   list=$(median $listing)
+  paired=$(median $ratios)
 }
 printf 'copier (CopyTree + RecreateReparsePoints) median %.2f s\n' "$copy"
 printf 'anchor (rsync -aHXS --no-links + fix-up)   median %.2f s\n' "$base"
-printf 'ratio copier / anchor                      %.3f\n' "$(echo "$copy / $base" | bc -l)"
+printf "ratio copier / anchor                      %.3f (median of each round's ratio %.3f)\n" \
+  "$(echo "$copy / $base" | bc -l)" "$paired"
 printf 'counting pass (listing alone, fresh mount)  median %.3f s (%.1f %% of the copy)\n' "$list" \
   "$(echo "100 * $list / $copy" | bc -l)"
