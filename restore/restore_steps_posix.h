@@ -33,6 +33,7 @@ class PosixMountedDrives : public MountedDrives {
   // The partition's raw disk file (for its boot area); nullopt when nothing is mounted.
   std::optional<std::string> DiskFile(char letter) const;
   PosixMountedDrive* Drive(char letter) const;
+  void UnmountAll();
 
  private:
   std::string folder_;
