@@ -90,8 +90,8 @@ DestinationDisk PosixBootUpdates::UpdateDiskRecord(char, uint32_t imageSignature
 
 int PosixBootUpdates::UpdateBootConfiguration(char, const BootConfigurationRewrite& rewrite) {
   const std::optional<std::string> root = mount_.Root();
-  const std::optional<std::string> file = root ? FindIgnoringCase(*root, {"Boot", "BCD"})
-                                               : std::nullopt;
+  const std::optional<std::string> file =
+      root ? FindIgnoringCase(*root, {"Boot", "BCD"}) : std::nullopt;
   std::optional<std::vector<uint8_t>> store =
       file ? ReadSmallFile(*file, kMaxBootConfigurationSize) : std::nullopt;
   if (!store) return 0;

@@ -16,7 +16,7 @@ namespace fs = std::filesystem;
 
 // The block device a mount's source names, if it names one.
 std::optional<dev_t> SourceDevice(const MountEntry& entry) {
-  struct stat status{};
+  struct stat status {};
   if (!entry.Source.starts_with("/") || stat(entry.Source.c_str(), &status) != 0 ||
       !S_ISBLK(status.st_mode))
     return std::nullopt;
@@ -35,7 +35,7 @@ std::string DeviceNumberText(dev_t device) {
 
 std::optional<dev_t> FileSystemDeviceOf(const std::string& path) {
   char resolved[PATH_MAX];
-  struct stat status{};
+  struct stat status {};
   if (!realpath(path.c_str(), resolved) || stat(resolved, &status) != 0) return std::nullopt;
   const std::string own = DeviceNumberText(status.st_dev);
   // The nearest mount point above path that carries its file system names its source.

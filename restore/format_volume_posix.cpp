@@ -18,15 +18,15 @@ std::vector<std::string> FormatCommand(const RestoreTarget& target, const std::s
   if (Named(fileSystem, "NTFS")) {
     // mkntfs cannot learn a partition's start and geometry from a loop or USB partition and
     // would write a boot sector that does not boot: hidden sectors must be the start.
-    std::vector<std::string> command{"mkntfs", "--quick", "-p", start, "-H", "255", "-S", "63",
-                                     "-c", std::to_string(clusterSize)};
+    std::vector<std::string> command{"mkntfs", "--quick", "-p", start, "-H",
+                                     "255",    "-S",      "63", "-c",  std::to_string(clusterSize)};
     if (!label.empty()) command.insert(command.end(), {"-L", label});
     command.push_back(target.Path);
     return command;
   }
   if (Named(fileSystem, "FAT32")) {
-    std::vector<std::string> command{"mkfs.vfat", "-F", "32", "-s",
-                                     std::to_string(clusterSize / sector), "-h", start};
+    std::vector<std::string> command{
+        "mkfs.vfat", "-F", "32", "-s", std::to_string(clusterSize / sector), "-h", start};
     // A FAT label holds 11 characters; mkfs.vfat refuses a longer one.
     if (!label.empty()) command.insert(command.end(), {"-n", label.substr(0, 11)});
     command.push_back(target.Path);

@@ -45,7 +45,7 @@ std::optional<std::vector<uint8_t>> ReadBytesAt(const std::string& path, uint64_
 
 std::optional<std::vector<uint8_t>> ReadSmallFile(const std::string& path, uint64_t maxSize) {
   Descriptor file(path, O_RDONLY);
-  struct stat status{};
+  struct stat status {};
   if (file.Get() < 0 || fstat(file.Get(), &status) != 0 || !S_ISREG(status.st_mode) ||
       status.st_size <= 0 || uint64_t(status.st_size) > maxSize)
     return std::nullopt;

@@ -16,7 +16,7 @@ uint64_t UsedSpace(const VolumeInfo& volume) {
 // A folder holds what its file system has free; a device its whole size.
 uint64_t Room(const RestoreTarget& target) {
   if (target.IsDevice()) return target.Size;
-  struct statvfs status{};
+  struct statvfs status {};
   if (statvfs(target.Path.c_str(), &status) != 0) return 0;
   return uint64_t{status.f_bavail} * status.f_frsize;
 }
@@ -27,8 +27,9 @@ std::optional<std::string> RefuseRunningSystem(const RestoreTarget& target) {
   if (target.Device == *root)
     return target.Path + " holds the running system's root file system: choose another target";
   if (DiskOfPartition(*root) == target.Device)
-    return target.Path + " is the disk of the running system's root file system: choose another "
-                         "target";
+    return target.Path +
+           " is the disk of the running system's root file system: choose another "
+           "target";
   return std::nullopt;
 }
 

@@ -11,7 +11,7 @@
 
 struct TargetRequest {
   bool Format = false;
-  bool Fat32 = false;    // the format asked for is FAT32
+  bool Fat32 = false;  // the format asked for is FAT32
   bool Bootable = false;
 };
 

@@ -120,6 +120,7 @@ RestoreChoices PosixTargetChoices(const RestoreTarget& target, RestoreChoices ch
 
 PosixRestoreSteps::PosixRestoreSteps(RestoreUserInterface& ui, const RestoreTarget& target)
     : ui_(ui),
+      target_(target),
       folder_(RunFolder()),
       drives_(folder_),
       destination_(target, folder_ + "/destination"),

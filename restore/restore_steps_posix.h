@@ -84,10 +84,12 @@ class PosixRestoreSteps {
     return destination_.Root(error);
   }
   PosixMountedDrives& Drives() { return drives_; }
+  const RestoreTarget& Target() const { return target_; }
   void Release();
 
  private:
   RestoreUserInterface& ui_;
+  const RestoreTarget& target_;
   std::string folder_;  // the run's private folder under /run/harvesta
   PosixMountedDrives drives_;
   DestinationMount destination_;

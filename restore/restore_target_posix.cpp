@@ -79,7 +79,7 @@ std::optional<RestoreTarget> DescribeRestoreTarget(const std::string& path, std:
   }
   RestoreTarget target;
   target.Path = resolved;
-  struct stat status{};
+  struct stat status {};
   if (stat(resolved, &status) != 0) {
     error = path + ": " + std::strerror(errno);
     return std::nullopt;
@@ -114,8 +114,7 @@ std::optional<std::string> DestinationMount::Root(std::string* error) {
   if (!sector) return fail("cannot read " + target_.Path);
   // Restored files keep their Windows attributes and security only through ntfs-3g.
   std::vector<std::string> command{"mount", "-o", "nosuid,nodev", target_.Path, folder_};
-  if (IsNtfsBootSector(*sector))
-    command = {"ntfs-3g", "-o", "nosuid,nodev", target_.Path, folder_};
+  if (IsNtfsBootSector(*sector)) command = {"ntfs-3g", "-o", "nosuid,nodev", target_.Path, folder_};
   else if (std::memcmp(sector->data() + 82, "FAT32   ", 8) == 0 && !KernelHasFileSystem("vfat"))
     return fail("cannot mount the FAT32 file system of " + target_.Path +
                 ": this kernel has no vfat driver");

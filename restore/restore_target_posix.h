@@ -16,12 +16,12 @@ enum class TargetKind { Partition, WholeDisk, Folder };
 
 struct RestoreTarget {
   TargetKind Kind = TargetKind::Folder;
-  std::string Path;         // TARGET made absolute, links resolved: "/dev/sdb1", "/srv/out"
-  dev_t Device = 0;         // the block device's number; for a folder, that of its file system
-  std::string DiskPath;     // "/dev/sdb", the disk holding the partition; empty otherwise
-  uint64_t PartitionOffset = 0;   // bytes from the disk's start (sysfs start x 512)
+  std::string Path;              // TARGET made absolute, links resolved: "/dev/sdb1", "/srv/out"
+  dev_t Device = 0;              // the block device's number; for a folder, that of its file system
+  std::string DiskPath;          // "/dev/sdb", the disk holding the partition; empty otherwise
+  uint64_t PartitionOffset = 0;  // bytes from the disk's start (sysfs start x 512)
   uint32_t LogicalBlockSize = 512;  // the disk's sector size, as the kernel reports it
-  uint64_t Size = 0;        // bytes of the device (BLKGETSIZE64); 0 for a folder
+  uint64_t Size = 0;                // bytes of the device (BLKGETSIZE64); 0 for a folder
   bool IsDevice() const { return Kind != TargetKind::Folder; }
 };
 
