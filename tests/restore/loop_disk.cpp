@@ -56,7 +56,8 @@ LoopDisk::~LoopDisk() {
   if (disk_.empty()) return;
   // Whatever a failed test left mounted from the disk goes first, or the detach would wait.
   for (const MountedAt& mount : MountTable())
-    if (mount.Entry.Source.starts_with(disk_)) Quietly("umount -l '" + mount.Point + "'");
+    if (mount.Entry.Source == disk_ || mount.Entry.Source.starts_with(disk_ + "p"))
+      Quietly("umount -l '" + mount.Point + "'");
   Quietly("partx -d " + disk_);
   Quietly("losetup -d " + disk_);
 }
