@@ -142,6 +142,7 @@ FuseDisk::FuseDisk(std::vector<DiskFile> files, const std::string& mountPoint)
   std::error_code error;
   const std::string resolved = std::filesystem::canonical(mountPoint, error).string();
   fuse_ = fuse_new(&args, &kOperations, sizeof(kOperations), this);
+  fuse_opt_free_args(&args);  // the arguments fuse_new added; it keeps copies of what it needs
   if (!fuse_) throw MountError("cannot set up FUSE");
   if (fuse_mount(fuse_, mountPoint.c_str()) != 0) {
     fuse_destroy(fuse_);

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 #include "mount_table.h"
 
@@ -23,8 +24,19 @@ std::optional<dev_t> SourceDevice(const MountEntry& entry) {
   return status.st_rdev;
 }
 
+std::optional<dev_t> DeviceOfText(const std::string& text) {
+  unsigned majorNumber = 0, minorNumber = 0;
+  char colon = 0;
+  std::istringstream in(text);
+  if (!(in >> majorNumber >> colon >> minorNumber) || colon != ':') return std::nullopt;
+  return makedev(majorNumber, minorNumber);
+}
+
+// A mount of one of a disk's partitions is on the disk as well: formatting it loses them.
 bool MountIsOn(const MountEntry& entry, dev_t device) {
-  return entry.Device == DeviceNumberText(device) || SourceDevice(entry) == device;
+  for (const std::optional<dev_t> on : {DeviceOfText(entry.Device), SourceDevice(entry)})
+    if (on && (*on == device || DiskOfPartition(*on) == device)) return true;
+  return false;
 }
 
 }  // namespace
@@ -58,8 +70,7 @@ std::optional<dev_t> DiskOfPartition(dev_t partition) {
   const fs::path folder = fs::canonical("/sys/dev/block/" + DeviceNumberText(partition), failed);
   if (failed || !fs::exists(folder / "partition")) return std::nullopt;
   std::ifstream file(folder.parent_path() / "dev");
-  unsigned majorNumber = 0, minorNumber = 0;
-  char colon = 0;
-  if (!(file >> majorNumber >> colon >> minorNumber) || colon != ':') return std::nullopt;
-  return makedev(majorNumber, minorNumber);
+  std::string text;
+  std::getline(file, text);
+  return DeviceOfText(text);
 }

@@ -78,8 +78,12 @@ std::optional<std::string> PosixMountedDrives::DiskFile(char letter) const {
   const PosixMountedDrive* drive = Drive(letter);
   if (!drive || drive->DiskFileNames().empty()) return std::nullopt;
   const std::string name = drive->DiskFileNames().front();
-  if (drive->FileSystemMounted()) return RuntimeFolder(drive->Root()) + "/disk/" + name;
-  return drive->Root() + "/" + name;
+  if (!drive->FileSystemMounted()) return drive->Root() + "/" + name;
+  try {
+    return RuntimeFolder(drive->Root()) + "/disk/" + name;
+  } catch (const std::exception&) {
+    return std::nullopt;  // /run/harvesta went bad while the drive was mounted
+  }
 }
 
 uint64_t PosixRestoreVolumes::VolumeSize(const std::string& root) {

@@ -72,6 +72,7 @@ RestoreChoices PosixTargetChoices(const RestoreTarget& target, RestoreChoices ch
 // command calls Release on Ctrl-C before it exits.
 class PosixRestoreSteps {
  public:
+  // Makes the run's private folder under /run/harvesta; throws MountError when it cannot.
   PosixRestoreSteps(RestoreUserInterface& ui, const RestoreTarget& target);
   ~PosixRestoreSteps();
   RestoreSteps Steps(CopyCommandRunner& copy, JunctionWalk& junctions);

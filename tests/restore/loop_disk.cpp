@@ -56,9 +56,16 @@ LoopDisk::~LoopDisk() {
   if (disk_.empty()) return;
   // Whatever a failed test left mounted from the disk goes first, or the detach would wait.
   for (const MountedAt& mount : MountTable())
-    if (mount.Entry.Source.starts_with(disk_)) Quietly("umount -l '" + mount.Point + "'");
-  Quietly("partx -d " + disk_);
-  Quietly("losetup -d " + disk_);
+    if (mount.Entry.Source == disk_ || mount.Entry.Source.starts_with(disk_ + "p"))
+      Quietly("umount -l '" + mount.Point + "'");
+  // ntfs-3g closes the device a moment after its umount returns: until then it is busy.
+  const std::string backing =
+      "/sys/block/" + disk_.substr(disk_.rfind('/') + 1) + "/loop/backing_file";
+  for (int tries = 0; tries < 50 && access(backing.c_str(), F_OK) == 0; ++tries) {
+    if (tries > 0) usleep(100000);
+    Quietly("partx -d " + disk_);
+    Quietly("losetup -d " + disk_);
+  }
 }
 
 std::string ReadHead(const std::string& path, size_t length, size_t offset) {

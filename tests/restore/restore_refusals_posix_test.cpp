@@ -85,6 +85,12 @@ TEST(RestoreRefusalsPosix, RefusesEachTargetThatWouldLoseDataBeforeAnythingIsWri
       {"mounted by somebody else",
        [](Case&, const std::string& at) { ASSERT_EQ(Quietly("ntfs-3g " + at), 0); },
        "<target> is mounted on <mounted>: unmount it first"},
+      {"the disk of a mounted partition",
+       [&](Case& c, const std::string& at) {
+         ASSERT_EQ(Quietly("ntfs-3g " + at), 0);
+         c.Target = *DescribeRestoreTarget(disk.Disk(), error);
+       },
+       "<target> is mounted on <mounted>: unmount it first"},
       {"holding a file of the backup",
        [&](Case& c, const std::string& at) {
          ASSERT_EQ(Quietly("ntfs-3g " + at), 0);
