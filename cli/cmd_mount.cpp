@@ -1,6 +1,6 @@
 // harvesta mount IMAGE --partition N MOUNTPOINT: the partition's file system, read-only.
 // harvesta mount IMAGE MOUNTPOINT --raw: one read-only disk file per partition (1.img, ...).
-// harvesta unmount MOUNTPOINT: the file system, then the FUSE layer under it.
+// harvesta unmount [--lazy] MOUNTPOINT: the file system, then the FUSE layer under it.
 //
 // The mount itself is PosixMountedDrive's; this is its options, its messages and the daemon.
 // Errors before the mount is ready reach the user from the foreground process; after that the
@@ -20,6 +20,7 @@
 #include "daemon_unmount.h"
 #include "image_access.h"
 #include "mount_error.h"
+#include "mount_options.h"
 #include "mounted_disk.h"
 #include "mounted_drive_posix.h"
 
@@ -32,9 +33,25 @@ struct MountOptions {
   bool Raw = false;
   bool Foreground = false;
   bool NoCheck = false;
-  std::string FileSystemOption;  // -o: only "exec"
+  bool Debug = false;
+  std::vector<std::string> OptionLists;  // every -o, each comma-separated
   PasswordOptions Password;
 };
+
+// Asked before anything else, and before any password: without root the mount fails only at
+// the last step, in FUSE or in the file system's mount.
+void RequireRoot(const std::string& what) {
+  if (geteuid() != 0) throw CommandError(what + " needs root (FUSE, loop devices, file system mounts): run it with sudo");
+}
+
+int StatusOf(const MountError& error) {
+  switch (error.Kind) {
+    case MountErrorKind::Busy: return kExitBusy;
+    case MountErrorKind::NothingMounted: return kExitNothingMounted;
+    case MountErrorKind::Failed: break;
+  }
+  return kExitFailure;
+}
 
 std::string ExistingDirectory(const std::string& path) {
   char resolved[PATH_MAX];
@@ -92,8 +109,12 @@ std::string ServeMessage(const MountOptions& options, const PosixMountedDrive& d
     return "this kernel has no vfat driver: the FAT partition is not mounted; its disk is " + disk +
            " (read it with mtools: mcopy -s -p -m -i " + disk + " ::/ DESTINATION)";
   }
-  return options.MountPoint + ": " + FileSystemName(drive.Kind()) + " partition " +
-         std::to_string(options.Partition) + " mounted read-only";
+  std::string text = options.MountPoint + ": " + FileSystemName(drive.Kind()) + " partition " +
+                     std::to_string(options.Partition) + " mounted read-only";
+  if (drive.Options().Ownership.Any() && !TakesOwnership(drive.Kind()))
+    text += std::string(" (uid=, gid= and the masks do not apply: ") + FileSystemName(drive.Kind()) +
+            " shows the owners and modes stored in it)";
+  return text;
 }
 
 // The daemon's whole life: mount, serve until stopped or unmounted from outside, clean up.
@@ -124,13 +145,31 @@ int Serve(const MountOptions& options, std::vector<std::vector<uint8_t>> records
   return 0;
 }
 
+PosixDriveOptions DriveOptions(const MountOptions& options) {
+  MountOptionSet set;
+  try {
+    set = ParseMountOptions(options.OptionLists);
+  } catch (const MountError& e) {
+    throw CommandError(e.what(), kExitUsage);
+  }
+  return {.MountPoint = options.MountPoint,
+          .Partition = options.Partition,
+          .AllowExec = set.AllowExec,
+          .CheckDigests = !options.NoCheck,
+          .Source = std::filesystem::absolute(options.ImagePath).lexically_normal().string(),
+          .Ownership = set.Ownership,
+          .AllowOther = set.AllowOther,
+          .RequireEmpty = !set.NonEmpty,
+          .Debug = options.Debug};
+}
+
 void RunMount(MountOptions options) {
+  RequireRoot("mounting");
   options.MountPoint = ExistingDirectory(options.MountPoint);
   if (!options.Raw && options.Partition == 0) throw CommandError("give --partition N, or --raw");
-  PosixMountedDrive drive({.MountPoint = options.MountPoint,
-                           .Partition = options.Partition,
-                           .AllowExec = options.FileSystemOption == "exec",
-                           .CheckDigests = !options.NoCheck});
+  // FUSE's debugging output goes to the terminal: the daemon stays in front to keep one.
+  if (options.Debug) options.Foreground = true;
+  PosixMountedDrive drive(DriveOptions(options));
   // Claimed before the image and the password: a second mount of the same point fails here
   // instead of asking for a password it cannot use.
   MountFailure failure;
@@ -173,11 +212,16 @@ void RunMount(MountOptions options) {
   std::cout << message.substr(1) << std::endl;
 }
 
-void RunUnmount(const std::string& mountPoint) {
+void RunUnmount(const std::string& given, bool lazy) {
+  RequireRoot("unmounting");
+  const std::string mountPoint = ExistingDirectory(given);
   try {
-    UnmountDaemonMount(ExistingDirectory(mountPoint));
+    if (!lazy) return UnmountDaemonMount(mountPoint);
+    const std::string users = UnmountDaemonMountLazily(mountPoint);
+    if (!users.empty())
+      std::cout << mountPoint << ": detached; the image stays open until " << users << " lets go" << std::endl;
   } catch (const MountError& e) {
-    throw CommandError(e.what());
+    throw CommandError(e.what(), StatusOf(e));
   }
 }
 
@@ -193,9 +237,13 @@ void AddMountCommand(CLI::App& app) {
   mount->add_flag("-f,--foreground", options->Foreground, "Stay in the foreground; Ctrl-C unmounts");
   mount->add_flag("--no-check", options->NoCheck,
                   "Serve blocks without checking them against their digests (damage goes unnoticed)");
-  mount->add_option("-o", options->FileSystemOption,
-                    "exec: let programs on the file system run (set-user-ID bits and device files never work)")
-      ->check(CLI::IsMember({"exec"}));
+  mount->add_option("-o", options->OptionLists,
+                    "Comma-separated: exec (programs on the file system may run; set-user-ID bits and device "
+                    "files never work), allow_other (users other than root may enter a FUSE mount), "
+                    "uid=, gid=, umask=, fmask=, dmask= (owner and modes of NTFS and FAT files and of the "
+                    "disk files), nonempty (mount over files)")
+      ->allow_extra_args(false);
+  mount->add_flag("-d,--debug", options->Debug, "Print every FUSE request and reply (stays in the foreground)");
   mount->add_option("--password-file", options->Password.PasswordFile,
                     "Read the password from the file's first line (else HARVESTA_PASSWORD or a prompt)");
   mount->callback([options] { RunMount(*options); });
@@ -203,7 +251,10 @@ void AddMountCommand(CLI::App& app) {
 
 void AddUnmountCommand(CLI::App& app) {
   auto mountPoint = std::make_shared<std::string>();
+  auto lazy = std::make_shared<bool>(false);
   CLI::App* unmount = app.add_subcommand("unmount", "Unmount what harvesta mount mounted");
   unmount->add_option("MOUNTPOINT", *mountPoint, "The folder given to harvesta mount")->required();
-  unmount->callback([mountPoint] { RunUnmount(*mountPoint); });
+  unmount->add_flag("-l,--lazy", *lazy,
+                    "Detach now even while in use; the image stays open until the last program lets go");
+  unmount->callback([mountPoint, lazy] { RunUnmount(*mountPoint, *lazy); });
 }
