@@ -2,7 +2,7 @@
 # The mount's options and its life on a real mount: mount_options.sh HARVESTA [options].
 # uid=, gid= and the masks seen through stat on NTFS and on the --raw disk files, allow_other
 # tried by an unprivileged user, the image named in findmnt and in harvesta mounts, a plain
-# umount ending the daemon, --lazy and the busy message with a holder, nonempty, and the
+# umount ending the daemon, --lazy and the busy message with a holder, nonempty, -d, and the
 # refusals that must come first (no root, unknown option). Skipped without root (common.sh).
 set -euo pipefail
 harvesta=$(realpath "$1")
@@ -128,6 +128,16 @@ plain_umount raw
 "$harvesta" mount "$work/ntfs.qvimg" --raw "$mnt" >/dev/null
 ! nobody head -c 1 "$mnt/1.img" >/dev/null 2>&1 || fail "raw without allow_other: another user reads"
 "$harvesta" unmount "$mnt"
+
+# -d: the FUSE layer's requests on the terminal, in the foreground, where Ctrl-C unmounts.
+"$harvesta" mount -d "$work/ntfs.qvimg" --raw "$mnt" >/dev/null 2>"$work/debug" &
+debugged=$!
+for _ in $(seq 50); do mountpoint -q "$mnt" && break; sleep 0.1; done
+head -c 4096 "$mnt/1.img" >/dev/null
+kill -INT "$debugged"
+wait "$debugged" || fail "-d: the mount ended with an error"
+grep -q "opcode: READ" "$work/debug" || fail "-d printed no FUSE requests"
+! mountpoint -q "$mnt" || fail "-d: Ctrl-C left $mnt mounted"
 
 # ext4 keeps its own owners, and says so; a plain umount ends its loop device too.
 "$scripts/make-test-volume" ext4 "$work/ext4.vol" 32
