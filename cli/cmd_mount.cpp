@@ -1,6 +1,5 @@
 // harvesta mount IMAGE --partition N MOUNTPOINT: the partition's file system, read-only.
 // harvesta mount IMAGE MOUNTPOINT --raw: one read-only disk file per partition (1.img, ...).
-// harvesta unmount [--lazy] MOUNTPOINT: the file system, then the FUSE layer under it.
 //
 // The mount itself is PosixMountedDrive's; this is its options, its messages and the daemon.
 // Errors before the mount is ready reach the user from the foreground process; after that the
@@ -10,17 +9,16 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <climits>
 #include <filesystem>
 #include <iostream>
 #include <memory>
 #include <thread>
 
 #include "commands.h"
-#include "daemon_unmount.h"
 #include "image_access.h"
 #include "mount_error.h"
 #include "mount_options.h"
+#include "mount_point_argument.h"
 #include "mounted_disk.h"
 #include "mounted_drive_posix.h"
 
@@ -37,28 +35,6 @@ struct MountOptions {
   std::vector<std::string> OptionLists;  // every -o, each comma-separated
   PasswordOptions Password;
 };
-
-// Asked before anything else, and before any password: without root the mount fails only at
-// the last step, in FUSE or in the file system's mount.
-void RequireRoot(const std::string& what) {
-  if (geteuid() != 0) throw CommandError(what + " needs root (FUSE, loop devices, file system mounts): run it with sudo");
-}
-
-int StatusOf(const MountError& error) {
-  switch (error.Kind) {
-    case MountErrorKind::Busy: return kExitBusy;
-    case MountErrorKind::NothingMounted: return kExitNothingMounted;
-    case MountErrorKind::Failed: break;
-  }
-  return kExitFailure;
-}
-
-std::string ExistingDirectory(const std::string& path) {
-  char resolved[PATH_MAX];
-  if (!realpath(path.c_str(), resolved) || !std::filesystem::is_directory(resolved))
-    throw CommandError(path + " is not a folder");
-  return resolved;
-}
 
 // Tells the waiting foreground process how the mount went: "0 text" or "1 error".
 class ReadySignal {
@@ -212,19 +188,6 @@ void RunMount(MountOptions options) {
   std::cout << message.substr(1) << std::endl;
 }
 
-void RunUnmount(const std::string& given, bool lazy) {
-  RequireRoot("unmounting");
-  const std::string mountPoint = ExistingDirectory(given);
-  try {
-    if (!lazy) return UnmountDaemonMount(mountPoint);
-    const std::string users = UnmountDaemonMountLazily(mountPoint);
-    if (!users.empty())
-      std::cout << mountPoint << ": detached; the image stays open until " << users << " lets go" << std::endl;
-  } catch (const MountError& e) {
-    throw CommandError(e.what(), StatusOf(e));
-  }
-}
-
 }  // namespace
 
 void AddMountCommand(CLI::App& app) {
@@ -247,14 +210,4 @@ void AddMountCommand(CLI::App& app) {
   mount->add_option("--password-file", options->Password.PasswordFile,
                     "Read the password from the file's first line (else HARVESTA_PASSWORD or a prompt)");
   mount->callback([options] { RunMount(*options); });
-}
-
-void AddUnmountCommand(CLI::App& app) {
-  auto mountPoint = std::make_shared<std::string>();
-  auto lazy = std::make_shared<bool>(false);
-  CLI::App* unmount = app.add_subcommand("unmount", "Unmount what harvesta mount mounted");
-  unmount->add_option("MOUNTPOINT", *mountPoint, "The folder given to harvesta mount")->required();
-  unmount->add_flag("-l,--lazy", *lazy,
-                    "Detach now even while in use; the image stays open until the last program lets go");
-  unmount->callback([mountPoint, lazy] { RunUnmount(*mountPoint, *lazy); });
 }
