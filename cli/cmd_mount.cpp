@@ -74,16 +74,24 @@ void WaitForStop(PosixMountedDrive& drive, bool foreground) {
   }
 }
 
+// A FUSE mount point is closed to everyone but root unless allow_other opens it: a uid= alone
+// would hand the disk files to a user who cannot reach them.
+std::string ReachNote(const PosixDriveOptions& drive) {
+  if (!drive.Ownership.Uid || *drive.Ownership.Uid == 0 || drive.AllowOther) return "";
+  return " (only root can enter " + drive.MountPoint + ": add -o allow_other for uid " +
+         std::to_string(*drive.Ownership.Uid) + ")";
+}
+
 std::string ServeMessage(const MountOptions& options, const PosixMountedDrive& drive) {
   if (options.Raw) {
     std::string text = options.MountPoint + ":";
     for (const std::string& name : drive.DiskFileNames()) text += " " + name;
-    return text;
+    return text + ReachNote(drive.Options());
   }
   if (!drive.FileSystemMounted()) {
     std::string disk = options.MountPoint + "/" + drive.DiskFileNames()[0];
     return "this kernel has no vfat driver: the FAT partition is not mounted; its disk is " + disk +
-           " (read it with mtools: mcopy -s -p -m -i " + disk + " ::/ DESTINATION)";
+           " (read it with mtools: mcopy -s -p -m -i " + disk + " ::/ DESTINATION)" + ReachNote(drive.Options());
   }
   std::string text = options.MountPoint + ": " + FileSystemName(drive.Kind()) + " partition " +
                      std::to_string(options.Partition) + " mounted read-only";
