@@ -71,6 +71,8 @@ void NtfsMount::Unmount() {
     if (RunProgram({"umount", mountPoint_}) == 0) mounted_ = false;
     else usleep(100000);
   }
+  // Never left mounted: detached at last, when it stayed busy.
+  if (mounted_ && RunProgram({"umount", "-l", mountPoint_}) == 0) mounted_ = false;
   if (!mounted_ && daemon_ > 0) WaitFor(daemon_);
   daemon_ = -1;
 }
