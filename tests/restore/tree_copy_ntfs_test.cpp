@@ -98,7 +98,7 @@ class NtfsTreeCopyTest : public ::testing::Test {
   }
 
   void Fill(const std::string& m) {
-    for (const char* folder : {"Docs/a/b/c", "Users/Public", "Data", "Hidden folder", "Secret",
+    for (const char* folder : {"Docs/a/b/c", "Users/Public", "Data", "Hidden folder", "Secret", "Locked",
                                "System Volume Information", "Docs/System Volume Information"})
       fs::create_directories(m + "/" + folder);
     WriteWholeFile(m + "/Readme.txt", Text("hello\n"));
@@ -115,6 +115,8 @@ class NtfsTreeCopyTest : public ::testing::Test {
       Set(m + "/" + name, kNtfsAttribAttribute, BigEndian(attributes, 4));
     }
     Set(m + "/Hidden folder", kNtfsAttribAttribute, BigEndian(0x12, 4));
+    // Read-only, holding a file and a junction: its attributes must block neither.
+    WriteWholeFile(m + "/Locked/inside.txt", Text("inside\n"));
     WriteWholeFile(m + "/Secret/secret.txt", Text("secret\n"));
     Set(m + "/Secret", kNtfsAclAttribute, SecurityDescriptor(true));
     Set(m + "/Secret/secret.txt", kNtfsAclAttribute, SecurityDescriptor(false));
@@ -146,6 +148,7 @@ class NtfsTreeCopyTest : public ::testing::Test {
     for (const Point& point : std::vector<Point>{
              {"Documents and Settings", true, JunctionData("C:\\Users")},
              {"DataLink", true, JunctionData("X:\\Data")},
+             {"Locked/Link", true, JunctionData("C:\\Data")},
              {"Elsewhere", true, JunctionData("D:\\Elsewhere\\Target")},
              {"readme link.txt", false, SymbolicLinkData("C:\\Readme.txt", false)},
              {"Docs/up.txt", false, SymbolicLinkData("..\\Readme.txt", true)},
@@ -157,6 +160,7 @@ class NtfsTreeCopyTest : public ::testing::Test {
       Set(path, kNtfsAttribAttribute, BigEndian(0x06, 4));
       Set(path, kNtfsReparseAttribute, point.Data);
     }
+    Set(m + "/Locked", kNtfsAttribAttribute, BigEndian(0x11, 4));
   }
 
   void ExpectSameEntry(const std::string& relative) {
