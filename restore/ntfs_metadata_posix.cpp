@@ -45,6 +45,10 @@ uint32_t BigEndian32(const std::vector<uint8_t>& bytes) {
   return uint32_t(bytes[0]) << 24 | uint32_t(bytes[1]) << 16 | uint32_t(bytes[2]) << 8 | bytes[3];
 }
 
+std::vector<uint8_t> BigEndianBytes(uint32_t value) {
+  return {uint8_t(value >> 24), uint8_t(value >> 16), uint8_t(value >> 8), uint8_t(value)};
+}
+
 void Write(const std::string& path, const char* name, const std::vector<uint8_t>& value,
            std::vector<std::string>& failures) {
   if (const int error = WriteAttribute(path, name, value)) failures.push_back(FailureText(name, error));
@@ -79,11 +83,18 @@ std::vector<std::string> WriteNtfsFields(const std::string& path, const NtfsFiel
                             (BigEndian32(*fields.Attributes.Bytes) & ~kFileAttributesNotWritable);
     if (wanted != current)
       Write(path, kNtfsAttribAttribute,
-            {uint8_t(wanted >> 24), uint8_t(wanted >> 16), uint8_t(wanted >> 8), uint8_t(wanted)}, failures);
+            BigEndianBytes(wanted), failures);
   }
   const std::vector<std::string> times = WriteNtfsTimes(path, fields);
   failures.insert(failures.end(), times.begin(), times.end());
   return failures;
+}
+
+int CompressContentsLikeSource(const std::string& sourceFolder, const std::string& destinationFolder) {
+  if (!(ReadWindowsAttributes(sourceFolder) & kFileAttributeCompressed)) return 0;
+  const uint32_t wanted = ReadWindowsAttributes(destinationFolder) | kFileAttributeCompressed;
+  return WriteAttribute(destinationFolder, kNtfsAttribAttribute,
+                        BigEndianBytes(wanted));
 }
 
 std::vector<std::string> WriteNtfsTimes(const std::string& path, const NtfsFields& fields) {

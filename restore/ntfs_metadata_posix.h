@@ -21,6 +21,7 @@ inline constexpr uint32_t kFileAttributeSystem = 0x4;
 inline constexpr uint32_t kFileAttributeDirectory = 0x10;
 inline constexpr uint32_t kFileAttributeSparse = 0x200;
 inline constexpr uint32_t kFileAttributeReparsePoint = 0x400;
+inline constexpr uint32_t kFileAttributeCompressed = 0x800;
 // Bits that follow from what the file is (directory, device, sparse, reparse point,
 // compressed, offline, encrypted) and that ntfs-3g refuses or ignores when written.
 inline constexpr uint32_t kFileAttributesNotWritable = 0x10 | 0x40 | 0x200 | 0x400 | 0x800 | 0x1000 | 0x4000;
@@ -58,6 +59,10 @@ NtfsFields ReadNtfsFields(const std::string& path);
 // The Windows attributes among them, 0 when there are none.
 uint32_t WindowsAttributesOf(const NtfsFields& fields);
 std::vector<std::string> WriteNtfsFields(const std::string& path, const NtfsFields& fields);
+// A folder that compresses what is written into it, as the source's folder did: set before its
+// contents are written, since ntfs-3g compresses only files made in such a folder (the bit
+// cannot be set on a file). 0 or the errno of the write.
+int CompressContentsLikeSource(const std::string& sourceFolder, const std::string& destinationFolder);
 // Only the times, for a folder whose contents changed after its fields were written.
 std::vector<std::string> WriteNtfsTimes(const std::string& path, const NtfsFields& fields);
 

@@ -115,6 +115,9 @@ class TreeCopy {
       return Problem(entry.Relative, FailureText("creating the folder", errno ? errno : EEXIST));
     }
     if (entry.Error) Problem(entry.Relative, FailureText("listing the folder", entry.Error));
+    if (options_.NtfsMetadata)
+      if (const int error = CompressContentsLikeSource(JoinPath(source_, entry.Relative), target))
+        Problem(entry.Relative, FailureText("compression", error));
     observer_.Copied(entry.Relative);
   }
 

@@ -115,6 +115,10 @@ class NtfsTreeCopyTest : public ::testing::Test {
       Set(m + "/" + name, kNtfsAttribAttribute, BigEndian(attributes, 4));
     }
     Set(m + "/Hidden folder", kNtfsAttribAttribute, BigEndian(0x12, 4));
+    // Compressing what is written into it.
+    fs::create_directory(m + "/Compressed");
+    Set(m + "/Compressed", kNtfsAttribAttribute, BigEndian(0x810, 4));
+    WriteWholeFile(m + "/Compressed/text.txt", std::vector<uint8_t>(200000, 'c'));
     // Read-only, holding a file and a junction: its attributes must block neither.
     WriteWholeFile(m + "/Locked/inside.txt", Text("inside\n"));
     WriteWholeFile(m + "/Secret/secret.txt", Text("secret\n"));
