@@ -43,7 +43,8 @@ class TreeCopy {
   TreeCopyResult Run() {
     listing_ = ListTree(source_, options_, [this] { return observer_.Cancelled(); });
     if (listing_.Cancelled) return Cancel();
-    if (!listing_.RootListed) Problem("", FailureText("listing the folder", listing_.Entries[0].Error));
+    if (!listing_.RootListed)
+      Problem("", FailureText("listing the folder", listing_.Entries[0].Error ? listing_.Entries[0].Error : ENOTDIR));
     const std::vector<Planned> plan = Plan();
     extras_.resize(readPaths_.size());
     FileDataPipeline data(readPaths_, [this](size_t file) {
@@ -108,11 +109,14 @@ class TreeCopy {
 
   void MakeFolder(const TreeEntry& entry) {
     const std::string target = JoinPath(destination_, entry.Relative);
-    struct stat existing {};
-    if (mkdir(target.c_str(), 0700) != 0 && !(errno == EEXIST && lstat(target.c_str(), &existing) == 0 &&
-                                              S_ISDIR(existing.st_mode))) {
-      unmade_.insert(entry.Relative);
-      return Problem(entry.Relative, FailureText("creating the folder", errno ? errno : EEXIST));
+    if (mkdir(target.c_str(), 0700) != 0) {
+      const int error = errno;
+      struct stat existing {};
+      // A folder already there (the destination's own, or an earlier run's) is used as it is.
+      if (error != EEXIST || lstat(target.c_str(), &existing) != 0 || !S_ISDIR(existing.st_mode)) {
+        unmade_.insert(entry.Relative);
+        return Problem(entry.Relative, FailureText("creating the folder", error));
+      }
     }
     if (entry.Error) Problem(entry.Relative, FailureText("listing the folder", entry.Error));
     if (options_.NtfsMetadata)
