@@ -1,6 +1,7 @@
 #include "verify.h"
 
 #include <algorithm>
+#include <map>
 #include <memory>
 #include <set>
 
@@ -26,6 +27,8 @@ std::optional<Digest> StoredCatalogueDigest(const CImageFile& image) {
 FileCheck CheckCatalogue(const CImageFile& image) {
   FileCheck check;
   check.File = image.FilePath;
+  check.Number = image.FileNumber;
+  check.Bytes = image.StoredSize;
   if (image.Version < 3) return check;
   const std::optional<Digest> stored = StoredCatalogueDigest(image);
   if (!stored) {
@@ -111,8 +114,16 @@ uint64_t BlockSpan(const VerifyDisk& disk, uint32_t block) {
   return start >= disk.Size() ? 0 : std::min<uint64_t>(disk.BlockSize(), disk.Size() - start);
 }
 
+// By file number: how far into the file the data placed there reaches.
+using FileExtents = std::map<uint16_t, uint64_t>;
+
+void NoteExtent(FileExtents& extents, uint16_t number, uint64_t end) {
+  uint64_t& known = extents[number];
+  known = std::max(known, end);
+}
+
 PartitionCheck CheckPartition(const FolderListing& listing, size_t row, const VerifySources& sources,
-                              bool& cancelled) {
+                              FileExtents& extents, bool& cancelled) {
   const PartitionRow& partitionRow = listing.Rows[row];
   const CImageFile& image = *partitionRow.Image;
   const ImageSet* set = FindSet(listing.Sets, image.Id);
@@ -128,14 +139,23 @@ PartitionCheck CheckPartition(const FolderListing& listing, size_t row, const Ve
     return check;
   }
   check.Blocks = index->size();
+  for (const FileRef& ref : partitionRow.Partition->Volume.FileRefs) NoteExtent(extents, ref.Number, 0);
+  for (const BlockEntry& entry : *index)
+    if (entry.LengthAndMethod & 0xFFFFFF)
+      NoteExtent(extents, entry.FileNumber, entry.Offset + (entry.LengthAndMethod & 0xFFFFFF));
   std::unique_ptr<VerifyDisk> disk = sources.Open(partitionRow, &error);
   if (!disk) {
     check.Problems.push_back({name, error, image.FilePath, {}});
     return check;
   }
   ContentDigests content(sources.Digests);
+  const size_t problemsBefore = check.Problems.size();
   bool digestible = CheckRawRegion(*disk, blocks.RawRegionDigest, name + " raw region",
                                    FileOfNumber(set, blocks.RawRegionFile), check.Problems, content);
+  // A raw region that cannot be read is named above; its length may be what is damaged, so it
+  // does not make its file count as cut short too.
+  if (check.Problems.size() == problemsBefore && disk->RawLength())
+    NoteExtent(extents, blocks.RawRegionFile, blocks.RawRegionOffset + disk->RawLength());
   uint64_t digested = disk->RawLength();
 
   std::vector<uint8_t> data;
@@ -172,6 +192,32 @@ PartitionCheck CheckPartition(const FolderListing& listing, size_t row, const Ve
   return check;
 }
 
+// Every file the partitions place data in must be there and reach as far as that data: a
+// file cut short or gone is named as such, beside what its partitions' checks say.
+// The set's own checks are files[first, end).
+void CheckFileLengths(const FileExtents& extents, std::vector<FileCheck>& files, size_t first, size_t end) {
+  for (const auto& [number, reach] : extents) {
+    const auto setEnd = files.begin() + ptrdiff_t(end);
+    auto file = std::find_if(files.begin() + ptrdiff_t(first), setEnd,
+                             [number = number](const FileCheck& check) { return check.Number == number; });
+    if (file == setEnd) {
+      FileCheck missing;
+      missing.Number = number;
+      missing.Present = false;
+      missing.ExpectedBytes = reach;
+      missing.Problems.push_back({"file " + std::to_string(number) + " of the set", "missing", {}, {}});
+      files.push_back(std::move(missing));
+      continue;
+    }
+    file->ExpectedBytes = reach;
+    if (file->Bytes < reach)
+      file->Problems.push_back({file->File,
+                                "truncated, expected " + std::to_string(reach) + " bytes, has " +
+                                    std::to_string(file->Bytes),
+                                file->File, {}});
+  }
+}
+
 }  // namespace
 
 std::vector<VerifyProblem> VerifyReport::Problems() const {
@@ -187,8 +233,10 @@ VerifyReport VerifyBackup(const FolderListing& listing, const VerifySources& sou
   // Every file of the sets the listed partitions come from.
   std::set<ImageId> setIds;
   for (const PartitionRow& row : listing.Rows) setIds.insert(row.Image->Id);
+  std::map<ImageId, std::pair<size_t, size_t>> filesOfSet;
   for (const ImageSet& set : listing.Sets) {
     if (!setIds.count(set.Id)) continue;
+    filesOfSet[set.Id].first = report.Files.size();
     for (const auto* list : {&set.CatalogueFiles, &set.OtherFiles})
       for (const auto& image : *list) {
         if (Cancelled(sources)) {
@@ -197,9 +245,14 @@ VerifyReport VerifyBackup(const FolderListing& listing, const VerifySources& sou
         }
         report.Files.push_back(CheckCatalogue(*image));
       }
+    filesOfSet[set.Id].second = report.Files.size();
   }
+  std::map<ImageId, FileExtents> extents;
   for (size_t row = 0; row < listing.Rows.size() && !report.Cancelled; ++row)
-    report.Partitions.push_back(CheckPartition(listing, row, sources, report.Cancelled));
+    report.Partitions.push_back(
+        CheckPartition(listing, row, sources, extents[listing.Rows[row].Image->Id], report.Cancelled));
+  for (const auto& [id, range] : filesOfSet)
+    if (extents.count(id)) CheckFileLengths(extents[id], report.Files, range.first, range.second);
   return report;
 }
 

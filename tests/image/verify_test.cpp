@@ -265,4 +265,50 @@ TEST(Verify, BlocksOfAnEncryptedImageNeedThePasswordOnTheImage) {
   EXPECT_TRUE(VerifyBackup(unlocked, SourcesFor(unlocked)).Ok());
 }
 
+// A file of the set cut short or gone (here in the loaded set, as a listing that keeps such a
+// set hands it over): each is named with what the catalogue places in it, and the partition
+// whose files are intact still passes.
+TEST(Verify, DataFilesCutShortOrGoneAreNamedAndIntactPartitionsStillPass) {
+  TempFolder folder;
+  ImageWriterOptions options;
+  options.SplitSize = 2 * kBlockSize;
+  const std::vector<std::string> paths = WriteVolumeImage(folder, options, 6 * kBlockSize, 2);
+  ASSERT_GE(paths.size(), 4u);
+  FolderListing listing = Listing(paths.back(), "");
+  ASSERT_EQ(listing.Rows.size(), 2u);
+  ImageSet& set = listing.Sets.at(0);
+  auto number = [&](uint16_t wanted) {
+    return std::find_if(set.OtherFiles.begin(), set.OtherFiles.end(),
+                        [&](const auto& file) { return file->FileNumber == wanted; });
+  };
+  ASSERT_NE(number(0), set.OtherFiles.end());
+  ASSERT_NE(number(1), set.OtherFiles.end());
+  const uint64_t cutTo = (*number(0))->StoredSize / 2;
+  (*number(0))->StoredSize = cutTo;
+  set.OtherFiles.erase(number(1));
+
+  const VerifyReport report = VerifyBackup(listing, SourcesFor(listing));
+  const auto truncated = std::find_if(report.Files.begin(), report.Files.end(),
+                                      [](const FileCheck& file) { return file.Present && file.Number == 0; });
+  ASSERT_NE(truncated, report.Files.end());
+  ASSERT_EQ(truncated->Problems.size(), 1u);
+  EXPECT_GT(truncated->ExpectedBytes, cutTo);
+  EXPECT_EQ(truncated->Problems[0].What, "truncated, expected " + std::to_string(truncated->ExpectedBytes) +
+                                             " bytes, has " + std::to_string(cutTo));
+  EXPECT_EQ(truncated->Problems[0].Where, truncated->File);
+  const FileCheck& missing = report.Files.back();
+  EXPECT_FALSE(missing.Present);
+  EXPECT_EQ(missing.Number, 1u);
+  ASSERT_EQ(missing.Problems.size(), 1u);
+  EXPECT_EQ(missing.Problems[0].Where, "file 1 of the set");
+  EXPECT_EQ(missing.Problems[0].What, "missing");
+  for (const FileCheck& file : report.Files) {
+    if (file.Number > 1) {
+      EXPECT_TRUE(file.Problems.empty()) << file.File;
+    }
+  }
+  ASSERT_EQ(report.Partitions.size(), 2u);
+  EXPECT_NE(report.Partitions[0].Ok(), report.Partitions[1].Ok()) << "one partition's files are intact";
+}
+
 }  // namespace
