@@ -58,9 +58,12 @@ ExportTarget OpenExportTarget(const ExportTargetOptions& options) {
   if (target.ToStdout) {
     target.Fd = STDOUT_FILENO;
   } else {
-    const bool device = stat(options.Output.c_str(), &output) == 0 && S_ISBLK(output.st_mode);
-    // O_EXCL on a block device fails while a file system is mounted from it.
-    const int flags = device ? O_EXCL : options.Force ? O_CREAT : O_CREAT | O_EXCL;
+    const bool exists = stat(options.Output.c_str(), &output) == 0;
+    // O_EXCL on a block device fails while a file system is mounted from it; pipes and
+    // character devices such as /dev/null are written as they are.
+    const int flags = !exists || S_ISREG(output.st_mode) ? (options.Force ? O_CREAT : O_CREAT | O_EXCL)
+                      : S_ISBLK(output.st_mode)          ? O_EXCL
+                                                         : 0;
     target.Fd = open(options.Output.c_str(), O_WRONLY | O_CLOEXEC | flags, 0644);
     if (target.Fd < 0 && errno == EEXIST) RefuseOverwrite(options);
     if (target.Fd < 0 && errno == EBUSY)

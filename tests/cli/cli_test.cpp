@@ -601,6 +601,8 @@ TEST_F(Cli, ExportRefusesWhatItMustNotWriteOver) {
   Outcome forced = Harvesta("export r.qvimg --partition 1 old.img --force");
   EXPECT_EQ(forced.Status, 0) << forced.Err;
   EXPECT_TRUE(Read(File("old.img")) == partition);
+  Outcome discarded = Harvesta("export r.qvimg --partition 1 /dev/null -q");  // not a file to keep
+  EXPECT_EQ(discarded.Status, 0) << discarded.Err;
 
   TerminalOutcome terminal = RunOnTerminal({"export", File("r.qvimg"), "--partition", "1", "-"});
   EXPECT_EQ(terminal.Status, 1);
