@@ -103,7 +103,10 @@ uint64_t CopyPartition(MountedDisk& disk, ExportTarget& target, const ExportOpti
   std::vector<uint8_t> chunk(kChunk);
   uint64_t zeroed = 0;
   for (uint64_t offset = 0; offset < disk.Size();) {
-    if (StopSignals::Raised()) throw CommandError("interrupted", kExitCancelled);
+    if (StopSignals::Raised())
+      throw CommandError("export interrupted after " + TransferFigures(offset, disk.Size(), 0) +
+                             (target.Regular ? "; the partial output was removed" : ""),
+                         kExitCancelled);
     const auto length = uint32_t(std::min<uint64_t>(kChunk, disk.Size() - offset));
     ReadFailure failure{};
     if (disk.Read(offset, length, chunk.data(), &failure) != kReadOk) {

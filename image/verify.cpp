@@ -6,6 +6,7 @@
 #include <set>
 
 #include "block_index.h"
+#include "data_file_lengths.h"
 #include "file_io.h"
 #include "md5.h"
 
@@ -114,14 +115,6 @@ uint64_t BlockSpan(const VerifyDisk& disk, uint32_t block) {
   return start >= disk.Size() ? 0 : std::min<uint64_t>(disk.BlockSize(), disk.Size() - start);
 }
 
-// By file number: how far into the file the data placed there reaches.
-using FileExtents = std::map<uint16_t, uint64_t>;
-
-void NoteExtent(FileExtents& extents, uint16_t number, uint64_t end) {
-  uint64_t& known = extents[number];
-  known = std::max(known, end);
-}
-
 PartitionCheck CheckPartition(const FolderListing& listing, size_t row, const VerifySources& sources,
                               FileExtents& extents, bool& cancelled) {
   const PartitionRow& partitionRow = listing.Rows[row];
@@ -190,32 +183,6 @@ PartitionCheck CheckPartition(const FolderListing& listing, size_t row, const Ve
     check.Digests = content.Finish();
   }
   return check;
-}
-
-// Every file the partitions place data in must be there and reach as far as that data: a
-// file cut short or gone is named as such, beside what its partitions' checks say.
-// The set's own checks are files[first, end).
-void CheckFileLengths(const FileExtents& extents, std::vector<FileCheck>& files, size_t first, size_t end) {
-  for (const auto& [number, reach] : extents) {
-    const auto setEnd = files.begin() + ptrdiff_t(end);
-    auto file = std::find_if(files.begin() + ptrdiff_t(first), setEnd,
-                             [number = number](const FileCheck& check) { return check.Number == number; });
-    if (file == setEnd) {
-      FileCheck missing;
-      missing.Number = number;
-      missing.Present = false;
-      missing.ExpectedBytes = reach;
-      missing.Problems.push_back({"file " + std::to_string(number) + " of the set", "missing", {}, {}});
-      files.push_back(std::move(missing));
-      continue;
-    }
-    file->ExpectedBytes = reach;
-    if (file->Bytes < reach)
-      file->Problems.push_back({file->File,
-                                "truncated, expected " + std::to_string(reach) + " bytes, has " +
-                                    std::to_string(file->Bytes),
-                                file->File, {}});
-  }
 }
 
 }  // namespace
