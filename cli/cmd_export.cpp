@@ -2,7 +2,6 @@
 // stdout). A file output is sparse where the partition reads as zeros. What OUTPUT may be is
 // export_target.h's to decide; an interrupted or failed export leaves no partial file behind,
 // but one that wrote zeros for unreadable blocks (--zero-bad) keeps its output.
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
