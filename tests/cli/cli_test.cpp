@@ -9,6 +9,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -17,7 +18,6 @@
 #include <map>
 #include <nlohmann/json.hpp>
 #include <random>
-#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -75,6 +75,26 @@ size_t Find(const Bytes& bytes, const void* pattern, size_t length) {
 template <typename T>
 void Put(Bytes& bytes, size_t at, T value) {
   std::memcpy(bytes.data() + at, &value, sizeof value);  // little-endian, as the files are
+}
+
+// Whether shape matches text at at: '~' stands for a run of digits and dots (a figure).
+bool ShapeAt(const std::string& text, size_t at, const std::string& shape) {
+  auto figure = [](char c) { return (c >= '0' && c <= '9') || c == '.'; };
+  for (char c : shape) {
+    if (c != '~') {
+      if (at >= text.size() || text[at++] != c) return false;
+      continue;
+    }
+    const size_t start = at;
+    while (at < text.size() && figure(text[at])) ++at;
+    if (at == start) return false;
+  }
+  return true;
+}
+bool HasShape(const std::string& text, const std::string& shape) {
+  for (size_t at = 0; at < text.size(); ++at)
+    if (ShapeAt(text, at, shape)) return true;
+  return false;
 }
 
 std::string Md5Hex(const Bytes& bytes) {
@@ -564,12 +584,14 @@ TEST_F(Cli, DigestsOnRequestAreThoseOfThePartitionsBytes) {
 // The summary is one line on stderr, so that stdout can carry the copy; -q drops it.
 TEST_F(Cli, SummaryLineAtTheEndUnlessQuiet) {
   ASSERT_EQ(Harvesta("make-image s.qvimg -p a.raw").Status, 0);
-  const std::regex summary(R"((export|verify): 0\.3 MiB( in [0-9]+\.[0-9] s, [0-9]+\.[0-9] MB/s)?\n)");
   for (const char* command : {"export s.qvimg --partition 1 -", "verify s.qvimg"}) {
     SCOPED_TRACE(command);
     Outcome loud = Harvesta(command);
     EXPECT_EQ(loud.Status, 0);
-    EXPECT_TRUE(std::regex_match(loud.Err, summary)) << loud.Err;
+    const std::string name = std::string(command).substr(0, 6);
+    EXPECT_TRUE(ShapeAt(loud.Err, 0, name + ": 0.3 MiB in ~ s, ~ MB/s\n") &&
+                std::count(loud.Err.begin(), loud.Err.end(), '\n') == 1)
+        << loud.Err;
     Outcome quiet = Harvesta(std::string(command) + " -q");
     EXPECT_EQ(quiet.Err, "");
     EXPECT_EQ(quiet.Out, loud.Out);
@@ -580,7 +602,7 @@ TEST_F(Cli, ProgressOnATerminalShowsRateAndTimeLeft) {
   ASSERT_EQ(Harvesta("make-image s.qvimg -p a.raw").Status, 0);
   TerminalOutcome shown = RunOnTerminal({"export", File("s.qvimg"), "--partition", "1", File("s.img")});
   EXPECT_EQ(shown.Status, 0) << shown.Seen;
-  EXPECT_TRUE(std::regex_search(shown.Seen, std::regex(R"(\rexport \[#+\] 100%  0\.3 MiB of 0\.3 MiB, [0-9.]+ MB/s, 0:00 left)")))
+  EXPECT_TRUE(HasShape(shown.Seen, "\rexport [" + std::string(30, '#') + "] 100%  0.3 MiB of 0.3 MiB, ~ MB/s, 0:00 left"))
       << shown.Seen;
   fs::remove(File("s.img"));
   TerminalOutcome quiet = RunOnTerminal({"export", File("s.qvimg"), "--partition", "1", File("s.img"), "-q"});
@@ -655,10 +677,9 @@ TEST_F(Cli, VerifyInterruptedTellsWhatItCheckedSoFar) {
                                             kill(child, SIGCONT);
                                           });
   EXPECT_EQ(stopped.Status, 130) << stopped.Seen;
-  EXPECT_TRUE(std::regex_search(stopped.Seen, std::regex("verify interrupted: 1 file\\(s\\), 1 of 1 partition\\(s\\), "
-                                                         "[0-9]+ block\\(s\\) checked, 0 problem\\(s\\) so far\r\n")))
+  EXPECT_TRUE(HasShape(stopped.Seen, "verify interrupted: 1 file(s), 1 of 1 partition(s), ~ block(s) checked, "
+                                     "0 problem(s) so far\r\n"))
       << stopped.Seen;
-  EXPECT_TRUE(std::regex_search(stopped.Seen, std::regex("partition 1: [0-9]+ blocks, not checked to its end")))
-      << stopped.Seen;
+  EXPECT_TRUE(HasShape(stopped.Seen, "partition 1: ~ blocks, not checked to its end")) << stopped.Seen;
 }
 }  // namespace
