@@ -79,7 +79,8 @@ uint64_t SalvageUnitEnd(const VirtualDiskLayout& layout, uint64_t offset) {
 
 // A chunk that did not read whole, read again piece by piece: what still fails is zeros, and
 // is listed on stderr. Returns the number of pieces zeroed.
-uint64_t SalvageChunk(MountedDisk& disk, uint64_t offset, uint32_t length, uint8_t* chunk, int row) {
+uint64_t SalvageChunk(MountedDisk& disk, uint64_t offset, uint32_t length, uint8_t* chunk,
+                      int row) {
   uint64_t zeroed = 0;
   for (uint64_t at = offset; at < offset + length;) {
     const uint64_t end = std::min<uint64_t>(offset + length, SalvageUnitEnd(disk.Layout(), at));
@@ -87,7 +88,8 @@ uint64_t SalvageChunk(MountedDisk& disk, uint64_t offset, uint32_t length, uint8
     ReadFailure failure{};
     if (disk.Read(at, piece, chunk + (at - offset), &failure) != kReadOk) {
       std::memset(chunk + (at - offset), 0, piece);
-      std::fprintf(stderr, "partition %d: zeroed %u %s\n", row, piece, disk.FailureText(failure).c_str());
+      std::fprintf(stderr, "partition %d: zeroed %u %s\n", row, piece,
+                   disk.FailureText(failure).c_str());
       ++zeroed;
     }
     at = end;
@@ -111,7 +113,8 @@ uint64_t CopyPartition(MountedDisk& disk, ExportTarget& target, const ExportOpti
     if (disk.Read(offset, length, chunk.data(), &failure) != kReadOk) {
       if (!options.ZeroBad)
         throw CommandError("partition " + std::to_string(options.Partition) + ": cannot read " +
-                               disk.FailureText(failure) + ": damaged image? (--zero-bad writes zeros for it)",
+                               disk.FailureText(failure) +
+                               ": damaged image? (--zero-bad writes zeros for it)",
                            kExitDamagedImage);
       zeroed += SalvageChunk(disk, offset, length, chunk.data(), options.Partition);
     }
@@ -127,7 +130,9 @@ uint64_t CopyPartition(MountedDisk& disk, ExportTarget& target, const ExportOpti
 }
 
 void RunExport(const ExportOptions& options) {
-  const ExportTargetOptions targetOptions{.Output = options.Output, .Force = options.Force, .Listing = nullptr,
+  const ExportTargetOptions targetOptions{.Output = options.Output,
+                                          .Force = options.Force,
+                                          .Listing = nullptr,
                                           .ImagePath = options.ImagePath};
   if (options.Output == "-") CheckExportTarget(targetOptions);  // a terminal: before any prompt
   FolderListing listing = LoadListing(options.ImagePath);
@@ -157,7 +162,8 @@ void RunExport(const ExportOptions& options) {
   const std::string lines = DigestLines("", digests.Finish());
   std::fputs(lines.c_str(), target.ToStdout ? stderr : stdout);
   if (zeroed)
-    throw CommandError(fmt::format("partition {}: {} unreadable piece(s) written as zeros", options.Partition, zeroed),
+    throw CommandError(fmt::format("partition {}: {} unreadable piece(s) written as zeros",
+                                   options.Partition, zeroed),
                        kExitDamagedImage);
 }
 
@@ -165,15 +171,19 @@ void RunExport(const ExportOptions& options) {
 
 void AddExportCommand(CLI::App& app) {
   auto options = std::make_shared<ExportOptions>();
-  CLI::App* command = app.add_subcommand("export", "Write a partition's bytes to a file, a device or stdout");
+  CLI::App* command =
+      app.add_subcommand("export", "Write a partition's bytes to a file, a device or stdout");
   command->add_option("IMAGE", options->ImagePath, "A *.qvimg or *.qvbak file of the backup")->required();
   command->add_option("--partition", options->Partition, "Row number from harvesta list")->required();
-  command->add_option("OUTPUT", options->Output, "Output file or block device, - for stdout")->required();
+  command->add_option("OUTPUT", options->Output, "Output file or block device, - for stdout")
+      ->required();
   command->add_flag("--no-check", options->NoCheck,
                     "Copy blocks without checking them against their digests (damage goes unnoticed)");
-  command->add_flag("--force", options->Force, "Write over an existing file (a device needs no --force)");
-  command->add_flag("-w,--zero-bad", options->ZeroBad,
-                    "Write zeros for blocks that cannot be read, list them, keep the output (exit status 4)");
+  command->add_flag("--force", options->Force,
+                    "Write over an existing file (a device needs no --force)");
+  command->add_flag(
+      "-w,--zero-bad", options->ZeroBad,
+      "Write zeros for blocks that cannot be read, list them, keep the output (exit status 4)");
   command->add_flag("-q,--quiet", options->Quiet, "No progress bar and no summary line");
   AddDigestOption(*command, options->Digests);
   command->add_option("--password-file", options->Password.PasswordFile,

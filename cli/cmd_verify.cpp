@@ -37,14 +37,21 @@ void PrintJson(const VerifyReport& report, bool ok) {
   nlohmann::json files = nlohmann::json::array();
   for (const FileCheck& file : report.Files)
     files.push_back({{"file", file.Present ? nlohmann::json(file.File) : nlohmann::json()},
-                     {"number", file.Number}, {"present", file.Present}, {"bytes", file.Bytes},
-                     {"expected_bytes", file.ExpectedBytes}, {"catalogue_digest", DigestCheckText(file.Digest)},
-                     {"ok", file.Problems.empty()}, {"problems", ProblemsJson(file.Problems)}});
+                     {"number", file.Number},
+                     {"present", file.Present},
+                     {"bytes", file.Bytes},
+                     {"expected_bytes", file.ExpectedBytes},
+                     {"catalogue_digest", DigestCheckText(file.Digest)},
+                     {"ok", file.Problems.empty()},
+                     {"problems", ProblemsJson(file.Problems)}});
   nlohmann::json partitions = nlohmann::json::array();
   for (const PartitionCheck& partition : report.Partitions) {
-    nlohmann::json entry{{"row", partition.Row}, {"blocks", partition.Blocks},
-                         {"blocks_checked", partition.BlocksChecked}, {"raw_length", partition.RawLength},
-                         {"ok", partition.Ok()}, {"problems", ProblemsJson(partition.Problems)}};
+    nlohmann::json entry{{"row", partition.Row},
+                         {"blocks", partition.Blocks},
+                         {"blocks_checked", partition.BlocksChecked},
+                         {"raw_length", partition.RawLength},
+                         {"ok", partition.Ok()},
+                         {"problems", ProblemsJson(partition.Problems)}};
     for (const NamedDigest& digest : partition.Digests) entry[digest.Name] = digest.Hex;
     partitions.push_back(std::move(entry));
   }
@@ -55,14 +62,18 @@ void PrintJson(const VerifyReport& report, bool ok) {
 
 void PrintText(const VerifyReport& report, const std::vector<VerifyProblem>& problems) {
   for (const FileCheck& file : report.Files) {
-    if (file.Present) fmt::print("{}: catalogue digest {}\n", file.File, DigestCheckText(file.Digest));
+    if (file.Present)
+      fmt::print("{}: catalogue digest {}\n", file.File, DigestCheckText(file.Digest));
     else fmt::print("file {} of the set: missing\n", file.Number);
   }
   for (const PartitionCheck& partition : report.Partitions) {
     const bool whole = partition.BlocksChecked == partition.Blocks;
     fmt::print("partition {}: {} blocks, {}\n", partition.Row, partition.Blocks,
-               !partition.Ok() ? "DAMAGED" : whole ? "ok" : "not checked to its end");
-    std::fputs(DigestLines(fmt::format("partition {} ", partition.Row), partition.Digests).c_str(), stdout);
+               !partition.Ok() ? "DAMAGED"
+               : whole         ? "ok"
+                               : "not checked to its end");
+    std::fputs(DigestLines(fmt::format("partition {} ", partition.Row), partition.Digests).c_str(),
+               stdout);
   }
   std::fflush(stdout);
   for (const VerifyProblem& problem : problems) std::cerr << problem.Where << ": " << problem.What << '\n';
@@ -87,41 +98,47 @@ void RunVerify(const VerifyOptions& options) {
   uint32_t blockSize = 0;
   const auto started = std::chrono::steady_clock::now();
   VerifySources sources{
-      .Open = [&](const PartitionRow& row, std::string* error) {
-        std::unique_ptr<VerifyDisk> disk = OpenVerifyDisk(MountRecordFor(listing, row), error);
-        if (disk) {
-          earlierBytes += partitionBytes;
-          diskSize = disk->Size();
-          rawLength = std::min(disk->RawLength(), diskSize);
-          blockSize = disk->BlockSize();
-          partitionBytes = rawLength;
-          progress.emplace(fmt::format("verify partition {}", &row - listing.Rows.data() + 1),
-                           diskSize, options.Quiet);
-        }
-        return disk;
-      },
-      .Progress = [&](size_t, uint32_t done, uint32_t total) {
-        partitionBytes = std::min(diskSize, rawLength + uint64_t{done} * blockSize);
-        progress->Update(partitionBytes);
-        if (done == total) progress.reset();
-      },
+      .Open =
+          [&](const PartitionRow& row, std::string* error) {
+            std::unique_ptr<VerifyDisk> disk = OpenVerifyDisk(MountRecordFor(listing, row), error);
+            if (disk) {
+              earlierBytes += partitionBytes;
+              diskSize = disk->Size();
+              rawLength = std::min(disk->RawLength(), diskSize);
+              blockSize = disk->BlockSize();
+              partitionBytes = rawLength;
+              progress.emplace(fmt::format("verify partition {}", &row - listing.Rows.data() + 1),
+                               diskSize, options.Quiet);
+            }
+            return disk;
+          },
+      .Progress =
+          [&](size_t, uint32_t done, uint32_t total) {
+            partitionBytes = std::min(diskSize, rawLength + uint64_t{done} * blockSize);
+            progress->Update(partitionBytes);
+            if (done == total) progress.reset();
+          },
       .Cancel = &StopSignals::Raised(),
       .Digests = options.Digests,
   };
   const VerifyReport report = VerifyBackup(listing, sources);
   progress.reset();
-  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   const std::vector<VerifyProblem> problems = report.Problems();
   if (options.Json) PrintJson(report, report.Ok());
   else PrintText(report, problems);
   if (report.Cancelled)
-    throw CommandError(fmt::format("verify interrupted: {} file(s), {} of {} partition(s), {} block(s) checked, "
-                                   "{} problem(s) so far",
-                                   report.Files.size(), report.Partitions.size(), listing.Rows.size(),
-                                   BlocksChecked(report), problems.size()),
-                       kExitCancelled);
-  if (!options.Quiet) fmt::print(stderr, "verify: {}\n", TransferSummary(earlierBytes + partitionBytes, seconds));
-  if (!problems.empty()) throw CommandError(std::to_string(problems.size()) + " problem(s) found", kExitDamagedImage);
+    throw CommandError(
+        fmt::format("verify interrupted: {} file(s), {} of {} partition(s), {} block(s) checked, "
+                    "{} problem(s) so far",
+                    report.Files.size(), report.Partitions.size(), listing.Rows.size(),
+                    BlocksChecked(report), problems.size()),
+        kExitCancelled);
+  if (!options.Quiet)
+    fmt::print(stderr, "verify: {}\n", TransferSummary(earlierBytes + partitionBytes, seconds));
+  if (!problems.empty())
+    throw CommandError(std::to_string(problems.size()) + " problem(s) found", kExitDamagedImage);
 }
 
 }  // namespace

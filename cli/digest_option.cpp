@@ -14,7 +14,8 @@ void AddDigestOption(CLI::App& command, DigestRequest& request) {
               else if (name == "sha256") chosen.Sha256 = true;
               else throw CLI::ValidationError("--hash", "'" + name + "' is not md5 or sha256");
             }
-            if (!chosen.Any()) throw CLI::ValidationError("--hash", "names no digest (md5, sha256)");
+            if (!chosen.Any())
+              throw CLI::ValidationError("--hash", "names no digest (md5, sha256)");
             request = chosen;
           },
           "Print the partition's MD5 and/or SHA-256: md5, sha256 or md5,sha256")
@@ -23,6 +24,7 @@ void AddDigestOption(CLI::App& command, DigestRequest& request) {
 
 std::string DigestLines(const std::string& prefix, const std::vector<NamedDigest>& digests) {
   std::string lines;
-  for (const NamedDigest& digest : digests) lines += prefix + digest.Name + ": " + digest.Hex + "\n";
+  for (const NamedDigest& digest : digests)
+    lines += prefix + digest.Name + ": " + digest.Hex + "\n";
   return lines;
 }

@@ -20,18 +20,22 @@ std::string NameOf(const ExportTargetOptions& options) {
 // Hard links, symbolic links and other names of the same file are the same device and inode.
 void RefuseImageFile(const struct stat& output, const ExportTargetOptions& options) {
   auto same = [&](const std::string& path) {
-    struct stat image{};
-    return stat(path.c_str(), &image) == 0 && image.st_dev == output.st_dev && image.st_ino == output.st_ino;
+    struct stat image {};
+    return stat(path.c_str(), &image) == 0 && image.st_dev == output.st_dev &&
+           image.st_ino == output.st_ino;
   };
   bool clash = same(options.ImagePath);
   for (const ImageSet& set : options.Listing->Sets)
     for (auto* list : {&set.CatalogueFiles, &set.OtherFiles})
       for (const auto& image : *list) clash = clash || same(image->FilePath);
-  if (clash) throw CommandError("refusing to write " + NameOf(options) + ": it is a file of the image's backup");
+  if (clash)
+    throw CommandError("refusing to write " + NameOf(options) +
+                       ": it is a file of the image's backup");
 }
 
 [[noreturn]] void RefuseOverwrite(const ExportTargetOptions& options) {
-  throw CommandError("refusing to overwrite " + options.Output + ": it exists (--force writes over it)");
+  throw CommandError("refusing to overwrite " + options.Output +
+                     ": it exists (--force writes over it)");
 }
 
 void RefuseTerminal(int fd, const ExportTargetOptions& options) {
@@ -46,29 +50,33 @@ void CheckExportTarget(const ExportTargetOptions& options) {
   const bool toStdout = options.Output == "-";
   if (toStdout) RefuseTerminal(STDOUT_FILENO, options);
   if (!options.Listing) return;
-  struct stat output{};
-  if (toStdout ? fstat(STDOUT_FILENO, &output) != 0 : stat(options.Output.c_str(), &output) != 0) return;
+  struct stat output {};
+  if (toStdout ? fstat(STDOUT_FILENO, &output) != 0 : stat(options.Output.c_str(), &output) != 0)
+    return;
   RefuseImageFile(output, options);
   if (!toStdout && S_ISREG(output.st_mode) && !options.Force) RefuseOverwrite(options);
 }
 
 ExportTarget OpenExportTarget(const ExportTargetOptions& options) {
-  ExportTarget target{.Path = options.Output, .Name = NameOf(options), .ToStdout = options.Output == "-"};
-  struct stat output{};
+  ExportTarget target{
+      .Path = options.Output, .Name = NameOf(options), .ToStdout = options.Output == "-"};
+  struct stat output {};
   if (target.ToStdout) {
     target.Fd = STDOUT_FILENO;
   } else {
     const bool exists = stat(options.Output.c_str(), &output) == 0;
     // O_EXCL on a block device fails while a file system is mounted from it; pipes and
     // character devices such as /dev/null are written as they are.
-    const int flags = !exists || S_ISREG(output.st_mode) ? (options.Force ? O_CREAT : O_CREAT | O_EXCL)
-                      : S_ISBLK(output.st_mode)          ? O_EXCL
-                                                         : 0;
+    const int flags = !exists || S_ISREG(output.st_mode)
+                          ? (options.Force ? O_CREAT : O_CREAT | O_EXCL)
+                      : S_ISBLK(output.st_mode) ? O_EXCL
+                                                : 0;
     target.Fd = open(options.Output.c_str(), O_WRONLY | O_CLOEXEC | flags, 0644);
     if (target.Fd < 0 && errno == EEXIST) RefuseOverwrite(options);
     if (target.Fd < 0 && errno == EBUSY)
       throw CommandError("refusing to write " + target.Name + ": the device is in use (mounted?)");
-    if (target.Fd < 0) throw CommandError("cannot create " + target.Name + ": " + std::strerror(errno));
+    if (target.Fd < 0)
+      throw CommandError("cannot create " + target.Name + ": " + std::strerror(errno));
   }
   try {
     if (fstat(target.Fd, &output) != 0)

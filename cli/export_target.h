@@ -12,7 +12,7 @@
 struct ExportTarget {
   int Fd = -1;
   std::string Path;
-  std::string Name;      // "stdout" or the path, for messages
+  std::string Name;  // "stdout" or the path, for messages
   bool ToStdout = false;
   bool Regular = false;  // sparse, cut to the partition's length, removed when the export fails
   bool Device = false;

@@ -41,7 +41,10 @@ std::string TransferSummary(uint64_t bytes, double seconds) {
 }
 
 ProgressBar::ProgressBar(std::string label, uint64_t total, bool quiet)
-    : label_(std::move(label)), total_(total), quiet_(quiet), shown_(!quiet && isatty(STDERR_FILENO) == 1) {}
+    : label_(std::move(label)),
+      total_(total),
+      quiet_(quiet),
+      shown_(!quiet && isatty(STDERR_FILENO) == 1) {}
 
 ProgressBar::~ProgressBar() { Clear(); }
 
@@ -61,7 +64,8 @@ void ProgressBar::Update(uint64_t done) {
   constexpr int kWidth = 30;
   std::string bar(size_t(percent * kWidth / 100), '#');
   bar.resize(kWidth, '.');
-  std::string line = fmt::format("{} [{}] {:3}%  {}", label_, bar, percent, TransferFigures(done, total_, Seconds()));
+  std::string line = fmt::format("{} [{}] {:3}%  {}", label_, bar, percent,
+                                 TransferFigures(done, total_, Seconds()));
   const size_t width = line.size();
   if (width < lastWidth_) line.append(lastWidth_ - width, ' ');  // no tail of a longer line
   lastWidth_ = width;
@@ -81,7 +85,8 @@ void ProgressBar::Finish(uint64_t done) {
     Update(done);
   }
   Clear();
-  if (!quiet_) std::fprintf(stderr, "%s: %s\n", label_.c_str(), TransferSummary(done, Seconds()).c_str());
+  if (!quiet_)
+    std::fprintf(stderr, "%s: %s\n", label_.c_str(), TransferSummary(done, Seconds()).c_str());
   quiet_ = true;
   shown_ = false;
 }

@@ -5,7 +5,7 @@ std::atomic<bool> raised{false};
 }  // namespace
 
 StopSignals::StopSignals() {
-  struct sigaction action{};
+  struct sigaction action {};
   action.sa_handler = [](int) { raised = true; };
   sigemptyset(&action.sa_mask);
   for (size_t i = 0; i < std::size(kSignals); ++i) sigaction(kSignals[i], &action, &previous_[i]);

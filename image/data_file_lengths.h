@@ -14,4 +14,5 @@ void NoteExtent(FileExtents& extents, uint16_t number, uint64_t end);
 
 // The set's own checks are files[first, end): each is given its expected length, and a problem
 // when it is shorter; a file the extents name that none of them is, is appended as missing.
-void CheckFileLengths(const FileExtents& extents, std::vector<FileCheck>& files, size_t first, size_t end);
+void CheckFileLengths(const FileExtents& extents, std::vector<FileCheck>& files, size_t first,
+                      size_t end);

@@ -25,7 +25,8 @@ void DigestStream::Add(const void* data, size_t length) {
 std::vector<uint8_t> DigestStream::Finish() {
   std::vector<uint8_t> digest(length_);
   unsigned int size = 0;
-  if (!state_->Ok || EVP_DigestFinal_ex(state_->Context, digest.data(), &size) != 1 || size != length_)
+  if (!state_->Ok || EVP_DigestFinal_ex(state_->Context, digest.data(), &size) != 1 ||
+      size != length_)
     digest.assign(length_, 0);
   state_->Ok = false;
   return digest;

@@ -1,6 +1,6 @@
 // MD5 through the provider the password check has always used; SHA-256 needs the AES one.
-#include <windows.h>
 #include <wincrypt.h>
+#include <windows.h>
 
 #include "digest_stream.h"
 
@@ -13,9 +13,10 @@ struct DigestStream::State {
 DigestStream::DigestStream(DigestAlgorithm algorithm)
     : state_(new State), length_(algorithm == DigestAlgorithm::Md5 ? 16 : 32) {
   const bool md5 = algorithm == DigestAlgorithm::Md5;
-  state_->Ok = CryptAcquireContextA(&state_->Provider, nullptr, nullptr, md5 ? PROV_RSA_FULL : PROV_RSA_AES,
-                                    CRYPT_VERIFYCONTEXT) &&
-               CryptCreateHash(state_->Provider, md5 ? CALG_MD5 : CALG_SHA_256, 0, 0, &state_->Hash);
+  state_->Ok =
+      CryptAcquireContextA(&state_->Provider, nullptr, nullptr, md5 ? PROV_RSA_FULL : PROV_RSA_AES,
+                           CRYPT_VERIFYCONTEXT) &&
+      CryptCreateHash(state_->Provider, md5 ? CALG_MD5 : CALG_SHA_256, 0, 0, &state_->Hash);
 }
 
 DigestStream::~DigestStream() {
@@ -38,7 +39,8 @@ void DigestStream::Add(const void* data, size_t length) {
 std::vector<uint8_t> DigestStream::Finish() {
   std::vector<uint8_t> digest(length_);
   DWORD size = static_cast<DWORD>(length_);
-  if (!state_->Ok || !CryptGetHashParam(state_->Hash, HP_HASHVAL, digest.data(), &size, 0) || size != length_)
+  if (!state_->Ok || !CryptGetHashParam(state_->Hash, HP_HASHVAL, digest.data(), &size, 0) ||
+      size != length_)
     digest.assign(length_, 0);
   state_->Ok = false;
   return digest;

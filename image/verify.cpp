@@ -76,8 +76,9 @@ constexpr uint32_t kRawPiece = 1u << 20;
 
 // The raw region in pieces: its length comes from the image and may be anything. Returns
 // false when the partition's bytes cannot be laid out for its digests.
-bool CheckRawRegion(VerifyDisk& disk, const Digest& stored, const std::string& where, const std::string& file,
-                    std::vector<VerifyProblem>& problems, ContentDigests& content) {
+bool CheckRawRegion(VerifyDisk& disk, const Digest& stored, const std::string& where,
+                    const std::string& file, std::vector<VerifyProblem>& problems,
+                    ContentDigests& content) {
   const uint64_t rawLength = disk.RawLength();
   if (rawLength > disk.Size()) {
     problems.push_back({where, "longer (" + std::to_string(rawLength) + " bytes) than the partition", file, {}});
@@ -115,8 +116,8 @@ uint64_t BlockSpan(const VerifyDisk& disk, uint32_t block) {
   return start >= disk.Size() ? 0 : std::min<uint64_t>(disk.BlockSize(), disk.Size() - start);
 }
 
-PartitionCheck CheckPartition(const FolderListing& listing, size_t row, const VerifySources& sources,
-                              FileExtents& extents, bool& cancelled) {
+PartitionCheck CheckPartition(const FolderListing& listing, size_t row,
+                              const VerifySources& sources, FileExtents& extents, bool& cancelled) {
   const PartitionRow& partitionRow = listing.Rows[row];
   const CImageFile& image = *partitionRow.Image;
   const ImageSet* set = FindSet(listing.Sets, image.Id);
@@ -132,7 +133,8 @@ PartitionCheck CheckPartition(const FolderListing& listing, size_t row, const Ve
     return check;
   }
   check.Blocks = index->size();
-  for (const FileRef& ref : partitionRow.Partition->Volume.FileRefs) NoteExtent(extents, ref.Number, 0);
+  for (const FileRef& ref : partitionRow.Partition->Volume.FileRefs)
+    NoteExtent(extents, ref.Number, 0);
   for (const BlockEntry& entry : *index)
     if (entry.LengthAndMethod & 0xFFFFFF)
       NoteExtent(extents, entry.FileNumber, entry.Offset + (entry.LengthAndMethod & 0xFFFFFF));
@@ -143,8 +145,9 @@ PartitionCheck CheckPartition(const FolderListing& listing, size_t row, const Ve
   }
   ContentDigests content(sources.Digests);
   const size_t problemsBefore = check.Problems.size();
-  bool digestible = CheckRawRegion(*disk, blocks.RawRegionDigest, name + " raw region",
-                                   FileOfNumber(set, blocks.RawRegionFile), check.Problems, content);
+  bool digestible =
+      CheckRawRegion(*disk, blocks.RawRegionDigest, name + " raw region",
+                     FileOfNumber(set, blocks.RawRegionFile), check.Problems, content);
   // A raw region that cannot be read is named above; its length may be what is damaged, so it
   // does not make its file count as cut short too.
   if (check.Problems.size() == problemsBefore && disk->RawLength())
@@ -216,8 +219,8 @@ VerifyReport VerifyBackup(const FolderListing& listing, const VerifySources& sou
   }
   std::map<ImageId, FileExtents> extents;
   for (size_t row = 0; row < listing.Rows.size() && !report.Cancelled; ++row)
-    report.Partitions.push_back(
-        CheckPartition(listing, row, sources, extents[listing.Rows[row].Image->Id], report.Cancelled));
+    report.Partitions.push_back(CheckPartition(
+        listing, row, sources, extents[listing.Rows[row].Image->Id], report.Cancelled));
   for (const auto& [id, range] : filesOfSet)
     if (extents.count(id)) CheckFileLengths(extents[id], report.Files, range.first, range.second);
   return report;

@@ -54,7 +54,7 @@ enum class DigestCheck {
 };
 
 struct FileCheck {
-  std::string File;  // empty for a file that is missing
+  std::string File;     // empty for a file that is missing
   uint16_t Number = 0;  // in its set
   bool Present = true;
   uint64_t Bytes = 0;          // as the set was loaded

@@ -93,7 +93,8 @@ bool ShapeAt(const std::string& text, size_t at, const std::string& shape) {
 }
 // One error line ending in message (whatever the command puts ahead of its errors).
 bool OneErrorLine(const std::string& text, const std::string& message) {
-  return text.size() >= message.size() && text.compare(text.size() - message.size(), message.size(), message) == 0 &&
+  return text.size() >= message.size() &&
+         text.compare(text.size() - message.size(), message.size(), message) == 0 &&
          text.find('\n') == text.size() - 1;
 }
 bool HasShape(const std::string& text, const std::string& shape) {
@@ -105,7 +106,8 @@ bool HasShape(const std::string& text, const std::string& shape) {
 std::string Md5Hex(const Bytes& bytes) {
   static constexpr char kDigits[] = "0123456789abcdef";
   std::string hex;
-  for (uint8_t byte : Md5(bytes.data(), bytes.size())) hex += {kDigits[byte >> 4], kDigits[byte & 15]};
+  for (uint8_t byte : Md5(bytes.data(), bytes.size()))
+    hex += {kDigits[byte >> 4], kDigits[byte & 15]};
   return hex;
 }
 
@@ -269,8 +271,8 @@ TEST_F(Cli, VerifyNamesEachDamageAndNeverTrustsALength) {
   } cases[] = {
       {"v3 intact", "3", [](Bytes&) {}, 0, "v.qvimg: catalogue digest ok", ""},
       {"v2 intact", "2", [](Bytes&) {}, 0, "v.qvimg: catalogue digest not checked", ""},
-      {"v3 digest byte flipped", "3", [](Bytes& b) { b.back() ^= 1; }, 4, "catalogue digest mismatch",
-       "v.qvimg: digest mismatch"},
+      {"v3 digest byte flipped", "3", [](Bytes& b) { b.back() ^= 1; }, 4,
+       "catalogue digest mismatch", "v.qvimg: digest mismatch"},
       {"boot area damaged", "2", [](Bytes& b) { b[100] ^= 1; }, 4, "partition 1: 1 blocks, DAMAGED",
        "partition 1 raw region: MD5 mismatch"},
       {"3 GiB raw region in a small file", "2",
@@ -478,14 +480,16 @@ struct TerminalOutcome {
 
 // Runs the command with a terminal as stdin, stdout and stderr. Once waitFor has appeared
 // (at once when empty), act gets the child and the terminal's master side.
-TerminalOutcome RunOnTerminal(const std::vector<std::string>& arguments, const std::string& waitFor = "",
+TerminalOutcome RunOnTerminal(const std::vector<std::string>& arguments,
+                              const std::string& waitFor = "",
                               const std::function<void(pid_t, int)>& act = {}) {
   int terminal = -1;
   pid_t child = forkpty(&terminal, nullptr, nullptr, nullptr);
   if (child < 0) return {-1, "forkpty failed"};
   if (child == 0) {
     std::vector<char*> argv{const_cast<char*>("harvesta")};
-    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    for (const std::string& argument : arguments)
+      argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
     execv(HARVESTA_COMMAND, argv.data());
     _exit(127);
@@ -531,7 +535,8 @@ class DamagedImage : public Cli {
 TEST_F(DamagedImage, ExportWritesZerosForWhatCannotBeReadOnlyWhenAsked) {
   Outcome refused = Harvesta("export z.qvimg --partition 1 z.img");
   EXPECT_EQ(refused.Status, 4);
-  EXPECT_NE(refused.Err.find("cannot read bytes at offset 139264 (block 2 in "), std::string::npos) << refused.Err;
+  EXPECT_NE(refused.Err.find("cannot read bytes at offset 139264 (block 2 in "), std::string::npos)
+      << refused.Err;
   EXPECT_FALSE(fs::exists(File("z.img")));
 
   Outcome salvaged = Harvesta("export z.qvimg --partition 1 z.img --zero-bad -q --hash md5");
@@ -539,10 +544,13 @@ TEST_F(DamagedImage, ExportWritesZerosForWhatCannotBeReadOnlyWhenAsked) {
   Bytes expected = Read(File("a.raw"));
   expected.replace(kBadOffset, kBadLength, kBadLength, '\0');
   EXPECT_TRUE(Read(File("z.img")) == expected) << "not the partition with its bad block zeroed";
-  EXPECT_NE(salvaged.Err.find("partition 1: zeroed 65536 bytes at offset 139264 (block 2 in "), std::string::npos)
+  EXPECT_NE(salvaged.Err.find("partition 1: zeroed 65536 bytes at offset 139264 (block 2 in "),
+            std::string::npos)
       << salvaged.Err;
-  EXPECT_NE(salvaged.Err.find("z.qvimg)\n"), std::string::npos) << salvaged.Err;  // the file holding it
-  EXPECT_NE(salvaged.Err.find("1 unreadable piece(s) written as zeros"), std::string::npos) << salvaged.Err;
+  EXPECT_NE(salvaged.Err.find("z.qvimg)\n"), std::string::npos)
+      << salvaged.Err;  // the file holding it
+  EXPECT_NE(salvaged.Err.find("1 unreadable piece(s) written as zeros"), std::string::npos)
+      << salvaged.Err;
 
   // verify's digest of a damaged partition is that of the salvaged copy.
   const std::string md5 = Md5Hex(expected);
@@ -555,12 +563,16 @@ TEST_F(DamagedImage, ExportWritesZerosForWhatCannotBeReadOnlyWhenAsked) {
 // Each digest as md5sum and sha256sum give it of the bytes exported, from export to a file, to
 // stdout (the digests then on stderr), and from verify as text and as JSON.
 TEST_F(Cli, DigestsOnRequestAreThoseOfThePartitionsBytes) {
-  ASSERT_EQ(Harvesta("make-image h.qvimg -p a.raw,raw=8192 -p b.raw --compression 2 --password pw").Status, 0);
+  ASSERT_EQ(Harvesta("make-image h.qvimg -p a.raw,raw=8192 -p b.raw --compression 2 --password pw")
+                .Status,
+            0);
   Write("pw.txt", "pw\n");
-  const std::string tools = "md5sum z.img | cut -c1-32 >sums.txt && sha256sum z.img | cut -c1-64 >>sums.txt";
+  const std::string tools =
+      "md5sum z.img | cut -c1-32 >sums.txt && sha256sum z.img | cut -c1-64 >>sums.txt";
   for (const char* partition : {"1", "2"}) {
     SCOPED_TRACE(partition);
-    const std::string common = std::string(" h.qvimg --partition ") + partition + " --password-file pw.txt";
+    const std::string common =
+        std::string(" h.qvimg --partition ") + partition + " --password-file pw.txt";
     Outcome exported = Harvesta("export" + common + " z.img --force --hash sha256,md5 -q");
     ASSERT_EQ(exported.Status, 0) << exported.Err;
     ASSERT_EQ(std::system(("cd '" + folder_.string() + "' && " + tools).c_str()), 0);
@@ -574,12 +586,14 @@ TEST_F(Cli, DigestsOnRequestAreThoseOfThePartitionsBytes) {
     EXPECT_EQ(piped.Err, "sha256: " + sha256 + "\n");
 
     Outcome text = Harvesta("verify h.qvimg --password-file pw.txt --hash md5 -q");
-    EXPECT_NE(text.Out.find(std::string("partition ") + partition + " md5: " + md5 + "\n"), std::string::npos)
+    EXPECT_NE(text.Out.find(std::string("partition ") + partition + " md5: " + md5 + "\n"),
+              std::string::npos)
         << text.Out;
     EXPECT_EQ(text.Out.find("sha256"), std::string::npos) << "only what was asked for";
     Outcome json = Harvesta("verify h.qvimg --password-file pw.txt --hash md5,sha256 --json -q");
     ASSERT_EQ(json.Status, 0) << json.Err;
-    const nlohmann::json row = nlohmann::json::parse(json.Out).at("partitions").at(size_t(std::stoi(partition) - 1));
+    const nlohmann::json row =
+        nlohmann::json::parse(json.Out).at("partitions").at(size_t(std::stoi(partition) - 1));
     EXPECT_EQ(row["md5"], md5);
     EXPECT_EQ(row["sha256"], sha256);
   }
@@ -605,12 +619,15 @@ TEST_F(Cli, SummaryLineAtTheEndUnlessQuiet) {
 
 TEST_F(Cli, ProgressOnATerminalShowsRateAndTimeLeft) {
   ASSERT_EQ(Harvesta("make-image s.qvimg -p a.raw").Status, 0);
-  TerminalOutcome shown = RunOnTerminal({"export", File("s.qvimg"), "--partition", "1", File("s.img")});
+  TerminalOutcome shown =
+      RunOnTerminal({"export", File("s.qvimg"), "--partition", "1", File("s.img")});
   EXPECT_EQ(shown.Status, 0) << shown.Seen;
-  EXPECT_TRUE(HasShape(shown.Seen, "\rexport [" + std::string(30, '#') + "] 100%  0.3 MiB of 0.3 MiB, ~ MB/s, 0:00 left"))
+  EXPECT_TRUE(HasShape(shown.Seen, "\rexport [" + std::string(30, '#') +
+                                       "] 100%  0.3 MiB of 0.3 MiB, ~ MB/s, 0:00 left"))
       << shown.Seen;
   fs::remove(File("s.img"));
-  TerminalOutcome quiet = RunOnTerminal({"export", File("s.qvimg"), "--partition", "1", File("s.img"), "-q"});
+  TerminalOutcome quiet =
+      RunOnTerminal({"export", File("s.qvimg"), "--partition", "1", File("s.img"), "-q"});
   EXPECT_EQ(quiet.Status, 0);
   EXPECT_EQ(quiet.Seen, "");
 }
@@ -623,7 +640,8 @@ TEST_F(Cli, ExportRefusesWhatItMustNotWriteOver) {
   Write("old.img", "keep me");
   Outcome kept = Harvesta("export r.qvimg --partition 1 old.img");
   EXPECT_EQ(kept.Status, 1);
-  EXPECT_TRUE(OneErrorLine(kept.Err, "refusing to overwrite old.img: it exists (--force writes over it)\n"))
+  EXPECT_TRUE(
+      OneErrorLine(kept.Err, "refusing to overwrite old.img: it exists (--force writes over it)\n"))
       << kept.Err;
   EXPECT_EQ(Read(File("old.img")), "keep me");
   Outcome forced = Harvesta("export r.qvimg --partition 1 old.img --force");
@@ -635,7 +653,8 @@ TEST_F(Cli, ExportRefusesWhatItMustNotWriteOver) {
   TerminalOutcome terminal = RunOnTerminal({"export", File("r.qvimg"), "--partition", "1", "-"});
   EXPECT_EQ(terminal.Status, 1);
   EXPECT_TRUE(OneErrorLine(terminal.Seen,
-                           "refusing to write binary data to the terminal stdout: redirect it or name an output file\r\n"))
+                           "refusing to write binary data to the terminal stdout: redirect it or "
+                           "name an output file\r\n"))
       << terminal.Seen;
 }
 
@@ -654,7 +673,8 @@ TEST_F(Cli, ExportToADeviceChecksItsSize) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Name);
     Write("disk.bin", std::string(c.DeviceBytes, 'd'));
-    const std::string attach = "cd '" + folder_.string() + "' && losetup -f --show disk.bin >loop.txt";
+    const std::string attach =
+        "cd '" + folder_.string() + "' && losetup -f --show disk.bin >loop.txt";
     ASSERT_EQ(std::system(attach.c_str()), 0);
     const Bytes attached = Read(File("loop.txt"));
     const std::string device = attached.substr(0, attached.find('\n'));
@@ -667,7 +687,8 @@ TEST_F(Cli, ExportToADeviceChecksItsSize) {
       EXPECT_TRUE(disk.substr(0, partition.size()) == partition);
       EXPECT_EQ(disk.substr(partition.size()), Bytes(c.DeviceBytes - partition.size(), 'd'));
     } else {
-      EXPECT_TRUE(OneErrorLine(exported.Err, "refusing to write " + device + ": it holds 262144 bytes, the partition 300000\n"))
+      EXPECT_TRUE(OneErrorLine(exported.Err, "refusing to write " + device +
+                                                 ": it holds 262144 bytes, the partition 300000\n"))
           << exported.Err;
       EXPECT_EQ(disk, Bytes(c.DeviceBytes, 'd')) << "written although refused";
     }
@@ -685,9 +706,11 @@ TEST_F(Cli, VerifyInterruptedTellsWhatItCheckedSoFar) {
                                             kill(child, SIGCONT);
                                           });
   EXPECT_EQ(stopped.Status, 130) << stopped.Seen;
-  EXPECT_TRUE(HasShape(stopped.Seen, "verify interrupted: 1 file(s), 1 of 1 partition(s), ~ block(s) checked, "
-                                     "0 problem(s) so far\r\n"))
+  EXPECT_TRUE(HasShape(stopped.Seen,
+                       "verify interrupted: 1 file(s), 1 of 1 partition(s), ~ block(s) checked, "
+                       "0 problem(s) so far\r\n"))
       << stopped.Seen;
-  EXPECT_TRUE(HasShape(stopped.Seen, "partition 1: ~ blocks, not checked to its end")) << stopped.Seen;
+  EXPECT_TRUE(HasShape(stopped.Seen, "partition 1: ~ blocks, not checked to its end"))
+      << stopped.Seen;
 }
 }  // namespace

@@ -288,12 +288,14 @@ TEST(Verify, DataFilesCutShortOrGoneAreNamedAndIntactPartitionsStillPass) {
   set.OtherFiles.erase(number(1));
 
   const VerifyReport report = VerifyBackup(listing, SourcesFor(listing));
-  const auto truncated = std::find_if(report.Files.begin(), report.Files.end(),
-                                      [](const FileCheck& file) { return file.Present && file.Number == 0; });
+  const auto truncated =
+      std::find_if(report.Files.begin(), report.Files.end(),
+                   [](const FileCheck& file) { return file.Present && file.Number == 0; });
   ASSERT_NE(truncated, report.Files.end());
   ASSERT_EQ(truncated->Problems.size(), 1u);
   EXPECT_GT(truncated->ExpectedBytes, cutTo);
-  EXPECT_EQ(truncated->Problems[0].What, "truncated, expected " + std::to_string(truncated->ExpectedBytes) +
+  EXPECT_EQ(truncated->Problems[0].What, "truncated, expected " +
+                                             std::to_string(truncated->ExpectedBytes) +
                                              " bytes, has " + std::to_string(cutTo));
   EXPECT_EQ(truncated->Problems[0].Where, truncated->File);
   const FileCheck& missing = report.Files.back();
@@ -308,7 +310,8 @@ TEST(Verify, DataFilesCutShortOrGoneAreNamedAndIntactPartitionsStillPass) {
     }
   }
   ASSERT_EQ(report.Partitions.size(), 2u);
-  EXPECT_NE(report.Partitions[0].Ok(), report.Partitions[1].Ok()) << "one partition's files are intact";
+  EXPECT_NE(report.Partitions[0].Ok(), report.Partitions[1].Ok())
+      << "one partition's files are intact";
 }
 
 }  // namespace
