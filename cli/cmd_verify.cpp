@@ -36,14 +36,7 @@ nlohmann::json ProblemsJson(const std::vector<VerifyProblem>& problems) {
 void PrintJson(const VerifyReport& report, bool ok) {
   nlohmann::json files = nlohmann::json::array();
   for (const FileCheck& file : report.Files)
-    files.push_back({{"file", file.Present ? nlohmann::json(file.File) : nlohmann::json()},
-                     {"number", file.Number},
-                     {"present", file.Present},
-                     {"bytes", file.Bytes},
-                     {"expected_bytes", file.ExpectedBytes},
-                     {"catalogue_digest", DigestCheckText(file.Digest)},
-                     {"ok", file.Problems.empty()},
-                     {"problems", ProblemsJson(file.Problems)}});
+    files.push_back({{"file", file.File}, {"catalogue_digest", DigestCheckText(file.Digest)}});
   nlohmann::json partitions = nlohmann::json::array();
   for (const PartitionCheck& partition : report.Partitions) {
     nlohmann::json entry{{"row", partition.Row},
@@ -61,11 +54,8 @@ void PrintJson(const VerifyReport& report, bool ok) {
 }
 
 void PrintText(const VerifyReport& report, const std::vector<VerifyProblem>& problems) {
-  for (const FileCheck& file : report.Files) {
-    if (file.Present)
-      fmt::print("{}: catalogue digest {}\n", file.File, DigestCheckText(file.Digest));
-    else fmt::print("file {} of the set: missing\n", file.Number);
-  }
+  for (const FileCheck& file : report.Files)
+    fmt::print("{}: catalogue digest {}\n", file.File, DigestCheckText(file.Digest));
   for (const PartitionCheck& partition : report.Partitions) {
     const bool whole = partition.BlocksChecked == partition.Blocks;
     fmt::print("partition {}: {} blocks, {}\n", partition.Row, partition.Blocks,

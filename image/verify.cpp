@@ -1,12 +1,10 @@
 #include "verify.h"
 
 #include <algorithm>
-#include <map>
 #include <memory>
 #include <set>
 
 #include "block_index.h"
-#include "data_file_lengths.h"
 #include "file_io.h"
 #include "md5.h"
 
@@ -28,8 +26,6 @@ std::optional<Digest> StoredCatalogueDigest(const CImageFile& image) {
 FileCheck CheckCatalogue(const CImageFile& image) {
   FileCheck check;
   check.File = image.FilePath;
-  check.Number = image.FileNumber;
-  check.Bytes = image.StoredSize;
   if (image.Version < 3) return check;
   const std::optional<Digest> stored = StoredCatalogueDigest(image);
   if (!stored) {
@@ -116,8 +112,8 @@ uint64_t BlockSpan(const VerifyDisk& disk, uint32_t block) {
   return start >= disk.Size() ? 0 : std::min<uint64_t>(disk.BlockSize(), disk.Size() - start);
 }
 
-PartitionCheck CheckPartition(const FolderListing& listing, size_t row,
-                              const VerifySources& sources, FileExtents& extents, bool& cancelled) {
+PartitionCheck CheckPartition(const FolderListing& listing, size_t row, const VerifySources& sources,
+                              bool& cancelled) {
   const PartitionRow& partitionRow = listing.Rows[row];
   const CImageFile& image = *partitionRow.Image;
   const ImageSet* set = FindSet(listing.Sets, image.Id);
@@ -133,25 +129,15 @@ PartitionCheck CheckPartition(const FolderListing& listing, size_t row,
     return check;
   }
   check.Blocks = index->size();
-  for (const FileRef& ref : partitionRow.Partition->Volume.FileRefs)
-    NoteExtent(extents, ref.Number, 0);
-  for (const BlockEntry& entry : *index)
-    if (entry.LengthAndMethod & 0xFFFFFF)
-      NoteExtent(extents, entry.FileNumber, entry.Offset + (entry.LengthAndMethod & 0xFFFFFF));
   std::unique_ptr<VerifyDisk> disk = sources.Open(partitionRow, &error);
   if (!disk) {
     check.Problems.push_back({name, error, image.FilePath, {}});
     return check;
   }
   ContentDigests content(sources.Digests);
-  const size_t problemsBefore = check.Problems.size();
   bool digestible =
       CheckRawRegion(*disk, blocks.RawRegionDigest, name + " raw region",
                      FileOfNumber(set, blocks.RawRegionFile), check.Problems, content);
-  // A raw region that cannot be read is named above; its length may be what is damaged, so it
-  // does not make its file count as cut short too.
-  if (check.Problems.size() == problemsBefore && disk->RawLength())
-    NoteExtent(extents, blocks.RawRegionFile, blocks.RawRegionOffset + disk->RawLength());
   uint64_t digested = disk->RawLength();
 
   std::vector<uint8_t> data;
@@ -203,10 +189,8 @@ VerifyReport VerifyBackup(const FolderListing& listing, const VerifySources& sou
   // Every file of the sets the listed partitions come from.
   std::set<ImageId> setIds;
   for (const PartitionRow& row : listing.Rows) setIds.insert(row.Image->Id);
-  std::map<ImageId, std::pair<size_t, size_t>> filesOfSet;
   for (const ImageSet& set : listing.Sets) {
     if (!setIds.count(set.Id)) continue;
-    filesOfSet[set.Id].first = report.Files.size();
     for (const auto* list : {&set.CatalogueFiles, &set.OtherFiles})
       for (const auto& image : *list) {
         if (Cancelled(sources)) {
@@ -215,14 +199,9 @@ VerifyReport VerifyBackup(const FolderListing& listing, const VerifySources& sou
         }
         report.Files.push_back(CheckCatalogue(*image));
       }
-    filesOfSet[set.Id].second = report.Files.size();
   }
-  std::map<ImageId, FileExtents> extents;
   for (size_t row = 0; row < listing.Rows.size() && !report.Cancelled; ++row)
-    report.Partitions.push_back(CheckPartition(
-        listing, row, sources, extents[listing.Rows[row].Image->Id], report.Cancelled));
-  for (const auto& [id, range] : filesOfSet)
-    if (extents.count(id)) CheckFileLengths(extents[id], report.Files, range.first, range.second);
+    report.Partitions.push_back(CheckPartition(listing, row, sources, report.Cancelled));
   return report;
 }
 

@@ -39,8 +39,8 @@ struct VerifySources {
 };
 
 struct VerifyProblem {
-  // "catalogue of FILE", "FILE" (truncated), "file N of the set" (missing), "partition N block
-  // index", "partition N", "partition N raw region", "partition N block I".
+  // "catalogue of FILE", "partition N block index", "partition N", "partition N raw region",
+  // "partition N block I".
   std::string Where;
   std::string What;
   std::string File;               // the image file holding what is wrong
@@ -54,11 +54,7 @@ enum class DigestCheck {
 };
 
 struct FileCheck {
-  std::string File;     // empty for a file that is missing
-  uint16_t Number = 0;  // in its set
-  bool Present = true;
-  uint64_t Bytes = 0;          // as the set was loaded
-  uint64_t ExpectedBytes = 0;  // the end of the last data the listed partitions place in it
+  std::string File;
   DigestCheck Digest = DigestCheck::NotChecked;
   bool Version3Form = false;  // a version-4 file whose digest is that of its version-3 form
   std::vector<VerifyProblem> Problems;
@@ -78,9 +74,7 @@ struct PartitionCheck {
 };
 
 struct VerifyReport {
-  // The catalogue files, then the others, set by set; then those the partitions refer to that
-  // no set holds.
-  std::vector<FileCheck> Files;
+  std::vector<FileCheck> Files;  // the catalogue files, then the others, set by set
   std::vector<PartitionCheck> Partitions;  // in row order
   bool Cancelled = false;  // the report ends where the cancel flag stopped it
   // Every file's problems, then every partition's, in order.
