@@ -75,6 +75,7 @@ int main(int argc, char** argv) {
   AddMakeImageCommand(app);
   AddMountCommand(app);
   AddUnmountCommand(app);
+  AddMountsCommand(app);
   AddExportCommand(app);
   AddVerifyCommand(app);
   AddPasswordTriesOptions(app);

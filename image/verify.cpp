@@ -70,13 +70,15 @@ std::string FileOfNumber(const ImageSet* set, uint16_t number) {
 
 constexpr uint32_t kRawPiece = 1u << 20;
 
-// The raw region in pieces: its length comes from the image and may be anything.
-void CheckRawRegion(VerifyDisk& disk, const Digest& stored, const std::string& where,
-                    const std::string& file, std::vector<VerifyProblem>& problems) {
+// The raw region in pieces: its length comes from the image and may be anything. Returns
+// false when the partition's bytes cannot be laid out for its digests.
+bool CheckRawRegion(VerifyDisk& disk, const Digest& stored, const std::string& where,
+                    const std::string& file, std::vector<VerifyProblem>& problems,
+                    ContentDigests& content) {
   const uint64_t rawLength = disk.RawLength();
   if (rawLength > disk.Size()) {
     problems.push_back({where, "longer (" + std::to_string(rawLength) + " bytes) than the partition", file, {}});
-    return;
+    return false;
   }
   Md5Stream md5;
   std::vector<uint8_t> piece(std::min<uint64_t>(rawLength, kRawPiece));
@@ -88,16 +90,26 @@ void CheckRawRegion(VerifyDisk& disk, const Digest& stored, const std::string& w
                           "runs past the end of its image file or cannot be read (at byte " +
                               std::to_string(offset) + " of " + std::to_string(rawLength) + ")",
                           file, {}});
-      return;
+    } else if (status != kReadOk) {
+      problems.push_back({where, StatusText(status), file, {}});
     }
     if (status != kReadOk) {
-      problems.push_back({where, StatusText(status), file, {}});
-      return;
+      content.AddZeros(rawLength - offset);
+      return true;
     }
     md5.Add(piece.data(), length);
+    content.Add(piece.data(), length);
     offset += length;
   }
   if (md5.Finish() != stored) problems.push_back({where, "MD5 mismatch", file, {}});
+  return true;
+}
+
+// Block i's share of the partition's bytes: the blocks follow the raw region, the last one
+// cut at the partition's end.
+uint64_t BlockSpan(const VerifyDisk& disk, uint32_t block) {
+  const uint64_t start = disk.RawLength() + uint64_t{block} * disk.BlockSize();
+  return start >= disk.Size() ? 0 : std::min<uint64_t>(disk.BlockSize(), disk.Size() - start);
 }
 
 PartitionCheck CheckPartition(const FolderListing& listing, size_t row, const VerifySources& sources,
@@ -122,14 +134,18 @@ PartitionCheck CheckPartition(const FolderListing& listing, size_t row, const Ve
     check.Problems.push_back({name, error, image.FilePath, {}});
     return check;
   }
-  CheckRawRegion(*disk, blocks.RawRegionDigest, name + " raw region", FileOfNumber(set, blocks.RawRegionFile),
-                 check.Problems);
+  ContentDigests content(sources.Digests);
+  bool digestible =
+      CheckRawRegion(*disk, blocks.RawRegionDigest, name + " raw region",
+                     FileOfNumber(set, blocks.RawRegionFile), check.Problems, content);
+  uint64_t digested = disk->RawLength();
 
   std::vector<uint8_t> data;
   const auto count = static_cast<uint32_t>(index->size());
   for (uint32_t i = 0; i < count; ++i) {
     if (Cancelled(sources)) {
       cancelled = true;
+      digestible = false;
       break;
     }
     const BlockEntry& entry = (*index)[i];
@@ -137,6 +153,11 @@ PartitionCheck CheckPartition(const FolderListing& listing, size_t row, const Ve
     std::string what;
     if (status != kReadOk) what = StatusText(status);
     else if (Md5(data.data(), data.size()) != entry.BlockDigest) what = "MD5 mismatch";
+    const uint64_t span = digestible ? BlockSpan(*disk, i) : 0;
+    const uint64_t good = what.empty() ? std::min<uint64_t>(span, data.size()) : 0;
+    content.Add(data.data(), size_t(good));
+    content.AddZeros(span - good);
+    digested += span;
     if (!what.empty()) {
       // A block that is not stored has nothing in a data file: its digest is in the catalogue.
       std::string file = entry.LengthAndMethod ? FileOfNumber(set, entry.FileNumber) : image.FilePath;
@@ -146,6 +167,10 @@ PartitionCheck CheckPartition(const FolderListing& listing, size_t row, const Ve
     if (sources.Progress) sources.Progress(row, i + 1, count);
   }
   check.RawLength = disk->RawLength();
+  if (digestible && sources.Digests.Any()) {
+    content.AddZeros(disk->Size() - std::min(digested, disk->Size()));
+    check.Digests = content.Finish();
+  }
   return check;
 }
 

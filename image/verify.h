@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "block_reader.h"
+#include "content_digests.h"
 #include "partition_list.h"
 
 // One partition as the read path serves it, for verify: digests are verify's to compare.
@@ -19,6 +20,7 @@ class VerifyDisk {
   virtual ~VerifyDisk() = default;
   virtual uint64_t Size() const = 0;
   virtual uint64_t RawLength() const = 0;
+  virtual uint32_t BlockSize() const = 0;
   virtual ReadStatus Read(uint64_t offset, uint32_t length, uint8_t* destination) = 0;
   // Block i as decoded, BlockSize bytes at most.
   virtual ReadStatus ReadBlock(uint32_t block, std::vector<uint8_t>& data) = 0;
@@ -32,6 +34,8 @@ struct VerifySources {
   std::function<void(size_t row, uint32_t done, uint32_t total)> Progress;
   // Set from another thread: verify stops at the next block and marks its report cancelled.
   const std::atomic<bool>* Cancel = nullptr;
+  // Digests of each partition's bytes to give in its check.
+  DigestRequest Digests;
 };
 
 struct VerifyProblem {
@@ -62,6 +66,10 @@ struct PartitionCheck {
   uint64_t RawLength = 0;
   uint64_t BlocksChecked = 0;
   std::vector<VerifyProblem> Problems;
+  // Those requested, of the partition's bytes with what cannot be read (or does not match its
+  // digest) as zeros: the bytes `export --zero-bad` writes. Empty when the partition could not
+  // be gone through to its end.
+  std::vector<NamedDigest> Digests;
   bool Ok() const { return Problems.empty(); }
 };
 

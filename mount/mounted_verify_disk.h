@@ -14,6 +14,7 @@ class MountedVerifyDisk final : public VerifyDisk {
       : disk_(std::move(record), MountedDiskOptions{.CheckDigests = false, .Pool = nullptr}) {}
   uint64_t Size() const override { return disk_.Size(); }
   uint64_t RawLength() const override { return disk_.Layout().RawLength; }
+  uint32_t BlockSize() const override { return disk_.Layout().BlockSize; }
   ReadStatus Read(uint64_t offset, uint32_t length, uint8_t* destination) override {
     return disk_.Read(offset, length, destination);
   }

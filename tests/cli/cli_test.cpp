@@ -9,6 +9,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -17,6 +18,7 @@
 #include <map>
 #include <nlohmann/json.hpp>
 #include <random>
+#include <sstream>
 #include <thread>
 
 #include "help_text.h"
@@ -76,6 +78,40 @@ size_t Find(const Bytes& bytes, const void* pattern, size_t length) {
 template <typename T>
 void Put(Bytes& bytes, size_t at, T value) {
   std::memcpy(bytes.data() + at, &value, sizeof value);  // little-endian, as the files are
+}
+
+// Whether shape matches text at at: '~' stands for a run of digits and dots (a figure).
+bool ShapeAt(const std::string& text, size_t at, const std::string& shape) {
+  auto figure = [](char c) { return (c >= '0' && c <= '9') || c == '.'; };
+  for (char c : shape) {
+    if (c != '~') {
+      if (at >= text.size() || text[at++] != c) return false;
+      continue;
+    }
+    const size_t start = at;
+    while (at < text.size() && figure(text[at])) ++at;
+    if (at == start) return false;
+  }
+  return true;
+}
+// One error line ending in message (whatever the command puts ahead of its errors).
+bool OneErrorLine(const std::string& text, const std::string& message) {
+  return text.size() >= message.size() &&
+         text.compare(text.size() - message.size(), message.size(), message) == 0 &&
+         text.find('\n') == text.size() - 1;
+}
+bool HasShape(const std::string& text, const std::string& shape) {
+  for (size_t at = 0; at < text.size(); ++at)
+    if (ShapeAt(text, at, shape)) return true;
+  return false;
+}
+
+std::string Md5Hex(const Bytes& bytes) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string hex;
+  for (uint8_t byte : Md5(bytes.data(), bytes.size()))
+    hex += {kDigits[byte >> 4], kDigits[byte & 15]};
+  return hex;
 }
 
 // Where the partition's block table begins in its catalogue: its raw region's digest, which is
@@ -209,13 +245,13 @@ TEST_F(Cli, VerifyTakesTheVersion3DigestOfAVersion4File) {
   fs::copy_file(File("v4.qvimg"), File("copy/v6.qvimg"));
   patch("copy/v6.qvimg", -18, 6);  // the trailer's version: the same catalogue read as version 6
   Outcome asVersion6 = Harvesta("verify copy/v6.qvimg");
-  EXPECT_EQ(asVersion6.Status, 1);
+  EXPECT_EQ(asVersion6.Status, 4);
   EXPECT_NE(asVersion6.Err.find("v6.qvimg: digest mismatch"), std::string::npos) << asVersion6.Err;
 
   std::string digest = Read(File("v4.qvimg")).substr(fs::file_size(File("v4.qvimg")) - 16);
   patch("v4.qvimg", -1, static_cast<char>(digest.back() ^ 1));
   Outcome flipped = Harvesta("verify v4.qvimg");
-  EXPECT_EQ(flipped.Status, 1);
+  EXPECT_EQ(flipped.Status, 4);
   EXPECT_NE(flipped.Err.find("v4.qvimg: digest mismatch"), std::string::npos) << flipped.Err;
 
   EXPECT_EQ(Harvesta("make-image v6.qvimg -p a.raw --version-3-digest").Status, 1);
@@ -236,9 +272,9 @@ TEST_F(Cli, VerifyNamesEachDamageAndNeverTrustsALength) {
   } cases[] = {
       {"v3 intact", "3", [](Bytes&) {}, 0, "v.qvimg: catalogue digest ok", ""},
       {"v2 intact", "2", [](Bytes&) {}, 0, "v.qvimg: catalogue digest not checked", ""},
-      {"v3 digest byte flipped", "3", [](Bytes& b) { b.back() ^= 1; }, 1, "catalogue digest mismatch",
-       "v.qvimg: digest mismatch"},
-      {"boot area damaged", "2", [](Bytes& b) { b[100] ^= 1; }, 1, "partition 1: 1 blocks, DAMAGED",
+      {"v3 digest byte flipped", "3", [](Bytes& b) { b.back() ^= 1; }, 4,
+       "catalogue digest mismatch", "v.qvimg: digest mismatch"},
+      {"boot area damaged", "2", [](Bytes& b) { b[100] ^= 1; }, 4, "partition 1: 1 blocks, DAMAGED",
        "partition 1 raw region: MD5 mismatch"},
       {"3 GiB raw region in a small file", "2",
        [](Bytes& b) {
@@ -248,7 +284,7 @@ TEST_F(Cli, VerifyNamesEachDamageAndNeverTrustsALength) {
          Put<uint64_t>(b, at + 8, (3ull << 30) + 16384);
          Put<uint64_t>(b, at + 16, (1u << 20) + (3ull << 30));
        },
-       1, "DAMAGED", "partition 1 raw region: runs past the end of its image file"},
+       4, "DAMAGED", "partition 1 raw region: runs past the end of its image file"},
   };
   Write("small.raw", std::string(16384, 'x').replace(0, 8192, raw));
   for (const Case& c : cases) {
@@ -259,7 +295,7 @@ TEST_F(Cli, VerifyNamesEachDamageAndNeverTrustsALength) {
     Bytes image = Read(File("v/v.qvimg"));
     c.Damage(image);
     Write("v/v.qvimg", image);
-    Outcome verified = Harvesta("verify v/v.qvimg", "ulimit -v 1048576;");
+    Outcome verified = Harvesta("verify -q v/v.qvimg", "ulimit -v 1048576;");
     EXPECT_EQ(verified.Status, c.Status) << verified.Err;
     EXPECT_NE(verified.Out.find(c.Out), std::string::npos) << verified.Out;
     EXPECT_NE(verified.Err.find(c.Err), std::string::npos) << verified.Err;
@@ -279,7 +315,7 @@ TEST_F(Cli, VerifyReportsABlockIndexRunningPastTheFile) {
   Outcome verified = Harvesta("verify i.qvimg --json", "ulimit -v 1048576;");
   if (verified.Err.find("is corrupt") != std::string::npos)
     GTEST_SKIP() << "this reader refuses such a file: " << verified.Err;
-  EXPECT_EQ(verified.Status, 1) << verified.Err;
+  EXPECT_EQ(verified.Status, 4) << verified.Err;
   auto partitions = nlohmann::json::parse(verified.Out).at("partitions");
   int damaged = 0;
   for (const auto& partition : partitions) {
@@ -298,7 +334,7 @@ TEST_F(Cli, VerifyOfAnEncryptedImageChecksEveryPartitionWithItsPassword) {
   ASSERT_EQ(Harvesta("make-image e.qvimg -p a.raw,raw=8192 -p b.raw --compression 1 --password 'caf\xC3\xA9'").Status, 0);
   Write("right.txt", "caf\xC3\xA9\r\n");
   Write("wrong.txt", "cafe\n");
-  Outcome verified = Harvesta("verify e.qvimg --password-file right.txt");
+  Outcome verified = Harvesta("verify -q e.qvimg --password-file right.txt");
   EXPECT_EQ(verified.Status, 0) << verified.Err;
   EXPECT_NE(verified.Out.find("partition 1: 5 blocks, ok\npartition 2: 2 blocks, ok\n"), std::string::npos)
       << verified.Out;
@@ -354,7 +390,7 @@ TEST_F(Cli, ExportEndedByASignalLeavesNoPartialOutput) {
     kill(child, SIGCONT);
     int status = 0;
     waitpid(child, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 130) << status;
     EXPECT_FALSE(fs::exists(output));
   }
 }
@@ -688,5 +724,248 @@ TEST_F(Cli, PasswordPromptAllowsItsTries) {
   EXPECT_NE(run.Seen().find("harvesta: wrong password for"), std::string::npos) << run.Seen();
   EXPECT_EQ(run.Seen().find("Password for", run.Seen().rfind("wrong password")), std::string::npos)
       << "asked a third time: " << run.Seen();
+}
+
+struct TerminalOutcome {
+  int Status;        // -1 when not ended by exit
+  std::string Seen;  // all the command wrote to the terminal
+};
+
+// Runs the command with a terminal as stdin, stdout and stderr. Once waitFor has appeared
+// (at once when empty), act gets the child and the terminal's master side.
+TerminalOutcome RunOnTerminal(const std::vector<std::string>& arguments,
+                              const std::string& waitFor = "",
+                              const std::function<void(pid_t, int)>& act = {}) {
+  int terminal = -1;
+  pid_t child = forkpty(&terminal, nullptr, nullptr, nullptr);
+  if (child < 0) return {-1, "forkpty failed"};
+  if (child == 0) {
+    std::vector<char*> argv{const_cast<char*>("harvesta")};
+    for (const std::string& argument : arguments)
+      argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    execv(HARVESTA_COMMAND, argv.data());
+    _exit(127);
+  }
+  fcntl(terminal, F_SETFL, O_NONBLOCK);
+  std::string seen;
+  char buffer[4096];
+  bool acted = false;
+  int status = 0;
+  auto drain = [&] {
+    ssize_t n = 0;
+    while ((n = read(terminal, buffer, sizeof buffer)) > 0) seen.append(buffer, size_t(n));
+  };
+  for (int i = 0; waitpid(child, &status, WNOHANG) == 0; ++i) {
+    drain();
+    if (!acted && act && seen.find(waitFor) != std::string::npos) {
+      act(child, terminal);
+      acted = true;
+    }
+    if (i > 20000) kill(child, SIGKILL);  // a hung command fails its test instead of the run
+    std::this_thread::sleep_for(std::chrono::microseconds(500));
+  }
+  drain();
+  close(terminal);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, seen};
+}
+
+// Flips one byte of a.raw's stored copy (block 2 of 64 KiB after the 8 KiB raw region), so that
+// that block no longer matches its digest.
+class DamagedImage : public Cli {
+ protected:
+  void SetUp() override {
+    Cli::SetUp();
+    ASSERT_EQ(Harvesta("make-image z.qvimg -p a.raw,raw=8192").Status, 0);
+    Bytes image = Read(File("z.qvimg"));
+    const Bytes partition = Read(File("a.raw"));
+    image[Find(image, partition.data() + 200000, 64)] ^= 1;
+    Write("z.qvimg", image);
+  }
+  static constexpr size_t kBadOffset = 8192 + 2 * 65536, kBadLength = 65536;
+};
+
+TEST_F(DamagedImage, ExportWritesZerosForWhatCannotBeReadOnlyWhenAsked) {
+  Outcome refused = Harvesta("export z.qvimg --partition 1 z.img");
+  EXPECT_EQ(refused.Status, 4);
+  EXPECT_NE(refused.Err.find("cannot read bytes at offset 139264 (block 2 in "), std::string::npos)
+      << refused.Err;
+  EXPECT_FALSE(fs::exists(File("z.img")));
+
+  Outcome salvaged = Harvesta("export z.qvimg --partition 1 z.img --zero-bad -q --hash md5");
+  EXPECT_EQ(salvaged.Status, 4);
+  Bytes expected = Read(File("a.raw"));
+  expected.replace(kBadOffset, kBadLength, kBadLength, '\0');
+  EXPECT_TRUE(Read(File("z.img")) == expected) << "not the partition with its bad block zeroed";
+  EXPECT_NE(salvaged.Err.find("partition 1: zeroed 65536 bytes at offset 139264 (block 2 in "),
+            std::string::npos)
+      << salvaged.Err;
+  EXPECT_NE(salvaged.Err.find("z.qvimg)\n"), std::string::npos)
+      << salvaged.Err;  // the file holding it
+  EXPECT_NE(salvaged.Err.find("1 unreadable piece(s) written as zeros"), std::string::npos)
+      << salvaged.Err;
+
+  // verify's digest of a damaged partition is that of the salvaged copy.
+  const std::string md5 = Md5Hex(expected);
+  EXPECT_EQ(salvaged.Out, "md5: " + md5 + "\n");
+  Outcome verified = Harvesta("verify z.qvimg -q --hash md5");
+  EXPECT_EQ(verified.Status, 4);
+  EXPECT_NE(verified.Out.find("partition 1 md5: " + md5 + "\n"), std::string::npos) << verified.Out;
+}
+
+// Each digest as md5sum and sha256sum give it of the bytes exported, from export to a file, to
+// stdout (the digests then on stderr), and from verify as text and as JSON.
+TEST_F(Cli, DigestsOnRequestAreThoseOfThePartitionsBytes) {
+  ASSERT_EQ(Harvesta("make-image h.qvimg -p a.raw,raw=8192 -p b.raw --compression 2 --password pw")
+                .Status,
+            0);
+  Write("pw.txt", "pw\n");
+  const std::string tools =
+      "md5sum z.img | cut -c1-32 >sums.txt && sha256sum z.img | cut -c1-64 >>sums.txt";
+  for (const char* partition : {"1", "2"}) {
+    SCOPED_TRACE(partition);
+    const std::string common =
+        std::string(" h.qvimg --partition ") + partition + " --password-file pw.txt";
+    Outcome exported = Harvesta("export" + common + " z.img --force --hash sha256,md5 -q");
+    ASSERT_EQ(exported.Status, 0) << exported.Err;
+    ASSERT_EQ(std::system(("cd '" + folder_.string() + "' && " + tools).c_str()), 0);
+    std::istringstream sums(Read(File("sums.txt")));
+    std::string md5, sha256;
+    sums >> md5 >> sha256;
+    EXPECT_EQ(exported.Out, "md5: " + md5 + "\nsha256: " + sha256 + "\n");
+
+    Outcome piped = Harvesta("export" + common + " - --hash sha256 -q");
+    EXPECT_EQ(piped.Out, Read(File("z.img")));
+    EXPECT_EQ(piped.Err, "sha256: " + sha256 + "\n");
+
+    Outcome text = Harvesta("verify h.qvimg --password-file pw.txt --hash md5 -q");
+    EXPECT_NE(text.Out.find(std::string("partition ") + partition + " md5: " + md5 + "\n"),
+              std::string::npos)
+        << text.Out;
+    EXPECT_EQ(text.Out.find("sha256"), std::string::npos) << "only what was asked for";
+    Outcome json = Harvesta("verify h.qvimg --password-file pw.txt --hash md5,sha256 --json -q");
+    ASSERT_EQ(json.Status, 0) << json.Err;
+    const nlohmann::json row =
+        nlohmann::json::parse(json.Out).at("partitions").at(size_t(std::stoi(partition) - 1));
+    EXPECT_EQ(row["md5"], md5);
+    EXPECT_EQ(row["sha256"], sha256);
+  }
+  Outcome unknown = Harvesta("verify h.qvimg --hash crc32");  // a usage error, whatever its status
+  EXPECT_NE(unknown.Status, 0);
+  EXPECT_NE(unknown.Err.find("'crc32' is not md5 or sha256"), std::string::npos) << unknown.Err;
+}
+
+// The summary is one line on stderr, so that stdout can carry the copy; -q drops it.
+TEST_F(Cli, SummaryLineAtTheEndUnlessQuiet) {
+  ASSERT_EQ(Harvesta("make-image s.qvimg -p a.raw").Status, 0);
+  for (const char* command : {"export s.qvimg --partition 1 -", "verify s.qvimg"}) {
+    SCOPED_TRACE(command);
+    Outcome loud = Harvesta(command);
+    EXPECT_EQ(loud.Status, 0);
+    const std::string name = std::string(command).substr(0, 6);
+    EXPECT_TRUE(ShapeAt(loud.Err, 0, name + ": 0.3 MiB in ~ s, ~ MB/s\n") &&
+                std::count(loud.Err.begin(), loud.Err.end(), '\n') == 1)
+        << loud.Err;
+    Outcome quiet = Harvesta(std::string(command) + " -q");
+    EXPECT_EQ(quiet.Err, "");
+    EXPECT_EQ(quiet.Out, loud.Out);
+  }
+}
+
+TEST_F(Cli, ProgressOnATerminalShowsRateAndTimeLeft) {
+  ASSERT_EQ(Harvesta("make-image s.qvimg -p a.raw").Status, 0);
+  TerminalOutcome shown =
+      RunOnTerminal({"export", File("s.qvimg"), "--partition", "1", File("s.img")});
+  EXPECT_EQ(shown.Status, 0) << shown.Seen;
+  EXPECT_TRUE(HasShape(shown.Seen, "\rexport [" + std::string(30, '#') +
+                                       "] 100%  0.3 MiB of 0.3 MiB, ~ MB/s, 0:00 left"))
+      << shown.Seen;
+  fs::remove(File("s.img"));
+  TerminalOutcome quiet =
+      RunOnTerminal({"export", File("s.qvimg"), "--partition", "1", File("s.img"), "-q"});
+  EXPECT_EQ(quiet.Status, 0);
+  EXPECT_EQ(quiet.Seen, "");
+}
+
+// What export writes over: an existing file only with --force, never a terminal, a device only
+// when it holds the whole partition (and then without --force).
+TEST_F(Cli, ExportRefusesWhatItMustNotWriteOver) {
+  ASSERT_EQ(Harvesta("make-image r.qvimg -p a.raw").Status, 0);
+  const Bytes partition = Read(File("a.raw"));
+  Write("old.img", "keep me");
+  Outcome kept = Harvesta("export r.qvimg --partition 1 old.img");
+  EXPECT_EQ(kept.Status, 1);
+  EXPECT_TRUE(
+      OneErrorLine(kept.Err, "refusing to overwrite old.img: it exists (--force writes over it)\n"))
+      << kept.Err;
+  EXPECT_EQ(Read(File("old.img")), "keep me");
+  Outcome forced = Harvesta("export r.qvimg --partition 1 old.img --force");
+  EXPECT_EQ(forced.Status, 0) << forced.Err;
+  EXPECT_TRUE(Read(File("old.img")) == partition);
+  Outcome discarded = Harvesta("export r.qvimg --partition 1 /dev/null -q");  // not a file to keep
+  EXPECT_EQ(discarded.Status, 0) << discarded.Err;
+
+  TerminalOutcome terminal = RunOnTerminal({"export", File("r.qvimg"), "--partition", "1", "-"});
+  EXPECT_EQ(terminal.Status, 1);
+  EXPECT_TRUE(OneErrorLine(terminal.Seen,
+                           "refusing to write binary data to the terminal stdout: redirect it or "
+                           "name an output file\r\n"))
+      << terminal.Seen;
+}
+
+TEST_F(Cli, ExportToADeviceChecksItsSize) {
+  if (geteuid() != 0) {
+    if (std::getenv("HARVESTA_REQUIRE_MOUNTS")) FAIL() << "loop devices need root";
+    GTEST_SKIP() << "loop devices need root";
+  }
+  ASSERT_EQ(Harvesta("make-image d.qvimg -p a.raw").Status, 0);
+  const Bytes partition = Read(File("a.raw"));
+  struct Case {
+    const char* Name;
+    size_t DeviceBytes;
+    int Status;
+  } cases[] = {{"too small", 256 << 10, 1}, {"large enough", 1 << 20, 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    Write("disk.bin", std::string(c.DeviceBytes, 'd'));
+    const std::string attach =
+        "cd '" + folder_.string() + "' && losetup -f --show disk.bin >loop.txt";
+    ASSERT_EQ(std::system(attach.c_str()), 0);
+    const Bytes attached = Read(File("loop.txt"));
+    const std::string device = attached.substr(0, attached.find('\n'));
+    ASSERT_EQ(device.rfind("/dev/loop", 0), 0u) << attached;
+    Outcome exported = Harvesta("export d.qvimg --partition 1 " + device + " -q");
+    std::system(("losetup -d " + device).c_str());
+    EXPECT_EQ(exported.Status, c.Status) << exported.Err;
+    const Bytes disk = Read(File("disk.bin"));
+    if (c.Status == 0) {
+      EXPECT_TRUE(disk.substr(0, partition.size()) == partition);
+      EXPECT_EQ(disk.substr(partition.size()), Bytes(c.DeviceBytes - partition.size(), 'd'));
+    } else {
+      EXPECT_TRUE(OneErrorLine(exported.Err, "refusing to write " + device +
+                                                 ": it holds 262144 bytes, the partition 300000\n"))
+          << exported.Err;
+      EXPECT_EQ(disk, Bytes(c.DeviceBytes, 'd')) << "written although refused";
+    }
+  }
+}
+
+// Ctrl-C typed on the terminal while the blocks are checked: what was checked so far, exit 130.
+TEST_F(Cli, VerifyInterruptedTellsWhatItCheckedSoFar) {
+  fs::resize_file(File("a.raw"), 256u << 20);  // long enough to be caught mid-check
+  ASSERT_EQ(Harvesta("make-image big.qvimg -p a.raw").Status, 0);
+  TerminalOutcome stopped = RunOnTerminal({"verify", File("big.qvimg")}, "verify partition 1 [",
+                                          [](pid_t child, int terminal) {
+                                            kill(child, SIGSTOP);  // so that it cannot finish first
+                                            EXPECT_EQ(write(terminal, "\x03", 1), 1);
+                                            kill(child, SIGCONT);
+                                          });
+  EXPECT_EQ(stopped.Status, 130) << stopped.Seen;
+  EXPECT_TRUE(HasShape(stopped.Seen,
+                       "verify interrupted: 1 file(s), 1 of 1 partition(s), ~ block(s) checked, "
+                       "0 problem(s) so far\r\n"))
+      << stopped.Seen;
+  EXPECT_TRUE(HasShape(stopped.Seen, "partition 1: ~ blocks, not checked to its end"))
+      << stopped.Seen;
 }
 }  // namespace
