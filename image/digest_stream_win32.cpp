@@ -1,6 +1,7 @@
 // MD5 through the provider the password check has always used; SHA-256 needs the AES one.
-#include <wincrypt.h>
 #include <windows.h>
+// wincrypt.h needs the types of windows.h first.
+#include <wincrypt.h>
 
 #include "digest_stream.h"
 
