@@ -30,7 +30,6 @@ nlohmann::json RowJson(size_t number, const PartitionRow& row) {
   const ImagePartition& partition = *row.Partition;
   const VolumeInfo& volume = partition.Volume;
   const CImageFile& image = *row.Image;
-  uint64_t capacity = volume.Capacity(), freeSpace = volume.FreeSpace();
   nlohmann::json driveLetter = nullptr;
   if (volume.DriveLetter) driveLetter = std::string(1, volume.DriveLetter) + ":";
   return {
@@ -43,9 +42,9 @@ nlohmann::json RowJson(size_t number, const PartitionRow& row) {
       {"backup_time", image.BackupTime},
       {"backup_date", FormatDateTime(image.BackupTime, 1, 2)},
       {"backup_id", FormatImageId(image.Id)},
-      {"capacity", capacity},
-      {"used", capacity > freeSpace ? capacity - freeSpace : 0},
-      {"free", freeSpace},
+      {"capacity", volume.Capacity()},
+      {"used", volume.UsedSpace()},
+      {"free", volume.FreeSpace()},
       {"partition_type", partition.TypeByte()},
       {"file_system", PartitionFileSystemText(partition.TypeByte())},
       {"compression", image.CompressionLevel},

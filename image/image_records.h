@@ -56,6 +56,11 @@ struct VolumeInfo {
   // Three 32-bit factors can pass 64 bits: a hostile product saturates rather than wraps.
   uint64_t Capacity() const { return SizeOfClusters(Counts[4]); }
   uint64_t FreeSpace() const { return SizeOfClusters(Counts[3]); }
+  // A hostile catalogue can claim more free than total space: never a negative used space.
+  uint64_t UsedSpace() const {
+    const uint64_t capacity = Capacity(), freeSpace = FreeSpace();
+    return capacity > freeSpace ? capacity - freeSpace : 0;
+  }
   uint64_t SizeOfClusters(uint32_t clusters) const {
     uint64_t size = 0;
     if (__builtin_mul_overflow(uint64_t{clusters} * Counts[1], Counts[2], &size)) return UINT64_MAX;

@@ -20,14 +20,12 @@ std::string CompressionText(int32_t level) {
 std::array<std::string, 10> PartitionColumnTexts(const PartitionRow& row) {
   const VolumeInfo& volume = row.Partition->Volume;
   const CImageFile& image = *row.Image;
-  // A hostile catalogue can claim more free than total space: show no negative used space.
-  uint64_t capacity = volume.Capacity(), freeSpace = volume.FreeSpace();
   return {OriginalLocationText(volume),
           FormatDateTime(image.BackupTime, 1, 2),
           FormatImageId(image.Id),
-          FormatSize(capacity),
-          FormatSize(capacity > freeSpace ? capacity - freeSpace : 0),
-          FormatSize(freeSpace),
+          FormatSize(volume.Capacity()),
+          FormatSize(volume.UsedSpace()),
+          FormatSize(volume.FreeSpace()),
           "    " + PartitionFileSystemText(row.Partition->TypeByte()),
           CompressionText(image.CompressionLevel),
           std::to_string(volume.FileRefs.size()),

@@ -8,11 +8,6 @@
 
 namespace {
 
-uint64_t UsedSpace(const VolumeInfo& volume) {
-  const uint64_t capacity = volume.Capacity(), freeSpace = volume.FreeSpace();
-  return capacity > freeSpace ? capacity - freeSpace : 0;
-}
-
 // A folder holds what its file system has free; a device its whole size.
 uint64_t Room(const RestoreTarget& target) {
   if (target.IsDevice()) return target.Size;
@@ -52,7 +47,7 @@ std::optional<std::string> RefuseRestoreTarget(const RestoreTarget& target, cons
   }
   if (request.Format && request.Fat32 && !FitsFat32(target.Size))
     return std::string{"The volume is too big for FAT32, please use NTFS."};
-  const uint64_t used = UsedSpace(partition.Volume), room = Room(target);
+  const uint64_t used = partition.Volume.UsedSpace(), room = Room(target);
   if (room < used)
     return target.Path + " has room for " + FormatSize(room) + ", less than the " +
            FormatSize(used) + " the partition uses";
