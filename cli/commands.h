@@ -21,3 +21,4 @@ void AddMountCommand(CLI::App& app);
 void AddUnmountCommand(CLI::App& app);
 void AddExportCommand(CLI::App& app);
 void AddVerifyCommand(CLI::App& app);
+void AddRestoreCommand(CLI::App& app);

@@ -12,6 +12,7 @@ int main(int argc, char** argv) {
   AddUnmountCommand(app);
   AddExportCommand(app);
   AddVerifyCommand(app);
+  AddRestoreCommand(app);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
