@@ -97,12 +97,11 @@ void RefuseTarget(const RestoreTarget& target, const ImageSet& set, const ImageP
 }
 
 // Why the copy did not do its whole job; nullopt when it did.
-std::optional<std::string> CopyFailure(const PosixCopyOutcome& copy, const PosixJunctionWalk& walk,
-                                       const RestoreCopyLog& log) {
+std::optional<std::string> CopyFailure(const PosixCopyOutcome& copy, const RestoreCopyLog& log) {
   if (!copy.BuiltIn && copy.ExitCode != 0)
     return "the copy command ended with exit status " + std::to_string(copy.ExitCode) + ": " +
            copy.CommandLine;
-  if (log.Problems() != 0 || walk.Result().Problems != 0)
+  if (log.Problems() != 0)
     return "restore failed: " + std::to_string(log.Problems()) + " problem(s), the first: " +
            log.FirstProblem();
   return std::nullopt;
@@ -134,7 +133,7 @@ void RunRestoreCommand(const RestoreOptions& options) {
     if (letter != kTargetLetter) return system.SourceRoot(letter).value_or("");
     return system.DestinationRoot(&destinationError).value_or("");
   };
-  PosixCopyRunner copy(folders, DefaultTreeCopyOptions(), log);
+  PosixCopyRunner copy(folders, log);
   PosixJunctionWalk junctions(folders, log);
   RestoreSteps steps = system.Steps(copy, junctions);
 
@@ -151,7 +150,7 @@ void RunRestoreCommand(const RestoreOptions& options) {
   if (status.Cancelled || StopRequested()) throw CommandError("Cancelled", kExitCancelled);
   if (!destinationError.empty()) throw CommandError(destinationError);
   if (result != 1) throw CommandError("restore failed");
-  if (auto failure = CopyFailure(copy.Outcome(), junctions, log)) throw CommandError(*failure);
+  if (auto failure = CopyFailure(copy.Outcome(), log)) throw CommandError(*failure);
   const std::optional<std::string> completion = CompletionReport(result, status, choices);
   Report(options, target, copy.Outcome(), log, completion.value_or("Complete"));
 }

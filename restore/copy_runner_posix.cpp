@@ -81,17 +81,17 @@ int EndGroup(pid_t child) {
 
 }  // namespace
 
-TreeCopyOptions DefaultTreeCopyOptions() {
-  TreeCopyOptions options;
-  options.NtfsMetadata = true;
-  options.ExcludedFolders = {"System Volume Information"};
-  options.ExcludedFiles = {"pagefile.sys", "hiberfil.sys"};
-  return options;
-}
-
+namespace {
 bool OnNtfs3g(const std::string& folder) {
   uint32_t attributes = 0;
   return getxattr(folder.c_str(), "system.ntfs_attrib", &attributes, sizeof attributes) >= 0;
+}
+}  // namespace
+
+TreeCopyOptions TreeCopyOptionsFor(const std::string& source, const std::string& destination) {
+  TreeCopyOptions options;
+  options.NtfsMetadata = OnNtfs3g(source) && OnNtfs3g(destination);
+  return options;
 }
 
 std::string WithTrailingSlash(std::string folder) {
@@ -123,9 +123,7 @@ CopyCommandResult PosixCopyRunner::RunBuiltIn(const std::string& source,
                                               const std::string& destination, WaitWindow& wait) {
   outcome_.BuiltIn = true;
   WaitingObserver observer(observer_, wait);
-  TreeCopyOptions options = options_;
-  options.NtfsMetadata = options.NtfsMetadata && OnNtfs3g(source) && OnNtfs3g(destination);
-  outcome_.Tree = CopyTree(source, destination, options, observer);
+  outcome_.Tree = CopyTree(source, destination, TreeCopyOptionsFor(source, destination), observer);
   outcome_.ExitCode = outcome_.Tree.Problems == 0 ? 0 : 1;
   CopyCommandResult result;
   result.Ran = true;

@@ -15,11 +15,9 @@ using FolderOfLetter = std::function<std::string(char letter)>;
 // Without a trailing slash a template such as "cp -a <SRC>. <DST>" would name the wrong folder.
 std::string WithTrailingSlash(std::string folder);
 
-// What the built-in copier leaves out, as the Windows template does: the volume's own folder
-// and the files Windows re-creates. NTFS metadata is kept when both sides turn out to be NTFS.
-TreeCopyOptions DefaultTreeCopyOptions();
-// An ntfs-3g mount answers for its system.ntfs_* attributes; nothing else has them.
-bool OnNtfs3g(const std::string& folder);
+// The copier's options for two mounted folders: NTFS metadata is kept when both are ntfs-3g
+// mounts (they answer for system.ntfs_* attributes; nothing else has them).
+TreeCopyOptions TreeCopyOptionsFor(const std::string& source, const std::string& destination);
 
 // What the copy did, for the front end's report beyond the workflow's result.
 struct PosixCopyOutcome {
@@ -33,8 +31,8 @@ class PosixCopyRunner : public CopyCommandRunner {
  public:
   // observer receives every copied path and problem of the built-in copier; its Cancelled() is
   // asked together with the wait window's.
-  PosixCopyRunner(FolderOfLetter folders, TreeCopyOptions options, TreeCopyObserver& observer)
-      : folders_(std::move(folders)), options_(std::move(options)), observer_(observer) {}
+  PosixCopyRunner(FolderOfLetter folders, TreeCopyObserver& observer)
+      : folders_(std::move(folders)), observer_(observer) {}
 
   CopyCommandResult RunCopy(const CopyCommand& command, RestoreUserInterface& ui) override;
   const PosixCopyOutcome& Outcome() const { return outcome_; }
@@ -46,7 +44,6 @@ class PosixCopyRunner : public CopyCommandRunner {
                                 const std::string& destination, WaitWindow& wait);
 
   FolderOfLetter folders_;
-  TreeCopyOptions options_;
   TreeCopyObserver& observer_;
   PosixCopyOutcome outcome_;
 };

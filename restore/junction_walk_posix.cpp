@@ -37,11 +37,10 @@ bool IsFolder(const std::string& path) {
 
 int PosixJunctionWalk::FixJunctionPoints(const std::string& sourcePattern,
                                          char destinationLetter) {
-  result_ = {};
   const std::string source = sourcePattern.empty() ? std::string{} : folders_(sourcePattern[0]);
   const std::string destination = folders_(destinationLetter);
   if (!IsFolder(source) || !IsFolder(destination)) return 0;
   PumpingObserver observer(observer_);
-  result_ = RecreateReparsePoints(source, destination, observer);
-  return 1;
+  return RecreateReparsePoints(source, destination, TreeCopyOptionsFor(source, destination),
+                               observer);
 }

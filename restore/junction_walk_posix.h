@@ -13,10 +13,8 @@ class PosixJunctionWalk : public JunctionWalk {
       : folders_(std::move(folders)), observer_(observer) {}
 
   int FixJunctionPoints(const std::string& sourcePattern, char destinationLetter) override;
-  const TreeCopyResult& Result() const { return result_; }
 
  private:
   FolderOfLetter folders_;
   TreeCopyObserver& observer_;
-  TreeCopyResult result_;
 };

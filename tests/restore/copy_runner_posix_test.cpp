@@ -47,7 +47,7 @@ class PosixCopyRunnerTest : public ::testing::Test {
       if (letter == 'T') return (root_ / "destination").string();
       return "";
     };
-    runner_ = std::make_unique<PosixCopyRunner>(folders, DefaultTreeCopyOptions(), news_);
+    runner_ = std::make_unique<PosixCopyRunner>(folders, news_);
     return runner_->RunCopy({commandTemplate, true, "T:\\", 'D'}, ui_);
   }
 
@@ -87,7 +87,7 @@ TEST_F(PosixCopyRunnerTest, ReportsTheCommandsExitStatus) {
 
 TEST_F(PosixCopyRunnerTest, NotStartedWithoutTheFolders) {
   const FolderOfLetter none = [](char) { return std::string{}; };
-  PosixCopyRunner runner(none, DefaultTreeCopyOptions(), news_);
+  PosixCopyRunner runner(none, news_);
   const CopyCommandResult result = runner.RunCopy({"true", true, "T:\\", 'D'}, ui_);
   EXPECT_EQ(result.Result, kCopyNotStarted);
   EXPECT_FALSE(result.Ran);

@@ -1,0 +1,243 @@
+#!/usr/bin/env bash
+# harvesta restore end to end: restore.sh HARVESTA. An NTFS volume with the things a Windows
+# restore must keep (streams, ACLs, attributes, junctions, a boot configuration store, the boot
+# status file, distinctive boot code) is imaged compressed and encrypted with a known disk
+# signature and partition offset, restored onto the partition of a loop disk (MBR, 1 MiB) with
+# --format ntfs --bootable, and compared with the volume itself; then the refusals, a copy
+# template, Ctrl-C in the middle of the copy and a damaged block. Exit 77 (skipped) without
+# root or FUSE, or 1 when HARVESTA_REQUIRE_MOUNTS is set.
+set -euo pipefail
+harvesta=$(realpath "$1")
+if ! { [ "$(id -u)" = 0 ] && [ -c /dev/fuse ]; }; then
+  echo "needs root and /dev/fuse"
+  [ -n "${HARVESTA_REQUIRE_MOUNTS:-}" ] && exit 1
+  exit 77
+fi
+
+work=$(mktemp -d /tmp/harvesta-restore.XXXXXX)
+ref=$work/ref dst=$work/dst
+mkdir -p "$ref" "$dst"
+loops=()
+cleanup() {
+  if [ -n "${running:-}" ]; then kill -9 "$running" 2>/dev/null || true; fi
+  for point in "$ref" "$dst" "$work/holder"; do mountpoint -q "$point" && umount "$point"; done
+  for loop in "${loops[@]}"; do partx -d "$loop" 2>/dev/null; losetup -d "$loop"; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+export HARVESTA_PASSWORD=restore-pw
+signature=2712847316           # 0xA1B2C3D4
+image_start=$((63 * 512))      # where the imaged partition began on its disk
+new_start=$((2048 * 512))      # where the loop disks' partition begins
+
+# loop_disk FILE SIZE: an MBR disk with one partition at 1 MiB; prints the partition's device.
+loop_disk() {
+  truncate -s "$2" "$1"
+  printf 'label: dos\nlabel-id: 0x11223344\nstart=2048, type=7\n' | sfdisk -q "$1"
+  local loop
+  loop=$(losetup -f --show -P "$1")
+  loops+=("$loop")
+  partx -a "$loop" 2>/dev/null || true
+  [ -b "${loop}p1" ] || fail "no partition device for $loop"
+  echo "${loop}p1"
+}
+
+# nothing_mounted: no FUSE layer, no source mount, no mount of a loop disk of ours.
+nothing_mounted() {
+  ! grep -q "fuse.harvesta" /proc/self/mountinfo || fail "$1: a FUSE layer is left mounted"
+  for loop in "${loops[@]}"; do
+    ! findmnt -n -S "${loop}p1" >/dev/null || fail "$1: ${loop}p1 is left mounted"
+  done
+  ! grep -q " /run/harvesta/" /proc/self/mountinfo || fail "$1: a mount under /run/harvesta is left"
+}
+
+blobs() {  # blobs junction TARGET | blobs acl: setfattr values (0x...)
+  python3 - "$@" <<'PY'
+import struct, sys
+def sid(text):
+    parts = text.split("-")[1:]
+    revision, authority, subs = int(parts[0]), int(parts[1]), [int(p) for p in parts[2:]]
+    return struct.pack("<BB", revision, len(subs)) + authority.to_bytes(6, "big") + b"".join(struct.pack("<I", s) for s in subs)
+if sys.argv[1] == "junction":
+    sub, prn = ("\\??\\" + sys.argv[2]).encode("utf-16-le"), sys.argv[2].encode("utf-16-le")
+    body = struct.pack("<HHHH", 0, len(sub), len(sub) + 2, len(prn)) + sub + b"\0\0" + prn + b"\0\0"
+    print("0x" + (struct.pack("<IHH", 0xA0000003, len(body), 0) + body).hex())
+else:
+    # Owner Administrators, group SYSTEM, a protected DACL: Everyone may read, a domain user
+    # may not write, SYSTEM has full control.
+    aces = [(1, 0x00020000 | 0x0002, "S-1-5-21-1004336348-1177238915-682003330-1001"),
+            (0, 0x00120089, "S-1-1-0"), (0, 0x001F01FF, "S-1-5-18")]
+    body = b"".join(struct.pack("<BBHI", kind, 0, 8 + len(sid(s)), mask) + sid(s) for kind, mask, s in aces)
+    dacl = struct.pack("<BBHHH", 2, 0, 8 + len(body), len(aces), 0) + body
+    owner, group = sid("S-1-5-32-544"), sid("S-1-5-18")
+    header = 20
+    sd = struct.pack("<BBHIIII", 1, 0, 0x8000 | 0x1000 | 0x0004, header, header + len(owner), 0,
+                     header + len(owner) + len(group)) + owner + group + dacl
+    print("0x" + sd.hex())
+PY
+}
+
+# The boot configuration store: two device references of the imaged partition between filler.
+write_bcd() {
+  python3 - "$1" "$image_start" "$signature" <<'PY'
+import struct, sys
+reference = struct.pack("<Q", int(sys.argv[2])) + b"\x06" * 16 + struct.pack("<I", int(sys.argv[3]))
+open(sys.argv[1], "wb").write(b"regf" + b"\x11" * 300 + reference + b"\x22" * 77 + reference + b"\x33" * 40)
+PY
+}
+
+# The source volume, made through ntfs-3g, with boot code of its own in its boot area.
+"$(dirname "$0")/../../scripts/make-test-volume" ntfs "$work/src.vol" 48
+ntfs-3g "$work/src.vol" "$ref"
+mkdir -p "$ref/Boot" "$ref/Windows" "$ref/Data/inner" "$ref/many"
+write_bcd "$ref/Boot/BCD"
+printf '\x02\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00' >"$ref/Windows/bootstat.dat"
+printf 'kept\n' >"$ref/Data/inner/kept.txt"
+for i in $(seq 1 1500); do printf 'small file %s\n' "$i" >"$ref/many/f$i.txt"; done
+setfattr -n user.Summary -v 'a second stream' "$ref/Data/inner/kept.txt"
+setfattr -n system.ntfs_acl -v "$(blobs acl)" "$ref/Data/inner/kept.txt"
+setfattr -n system.ntfs_acl -v "$(blobs acl)" "$ref/Data"
+setfattr -n system.ntfs_attrib_be -v 0x00000027 "$ref/Windows/bootstat.dat"  # ro, hidden, system, archive
+mkdir "$ref/ToData" "$ref/ToOtherDrive"
+setfattr -h -n system.ntfs_reparse_data -v "$(blobs junction 'C:\Data')" "$ref/ToData"
+setfattr -h -n system.ntfs_reparse_data -v "$(blobs junction 'E:\Elsewhere\Target')" "$ref/ToOtherDrive"
+umount "$ref"
+python3 - "$work/src.vol" <<'PY'
+import sys
+with open(sys.argv[1], "r+b") as f:
+    f.seek(84); f.write(bytes((i * 7 + 1) % 251 for i in range(84, 510)))
+    f.seek(512); f.write(bytes((i * 13 + 5) % 253 for i in range(512, 8192)))
+PY
+
+"$harvesta" make-image -p "$work/src.vol,start=$image_start,label=SYSTEM" --signature "$signature" \
+  --compression 2 --method byte-tokens --password "$HARVESTA_PASSWORD" --cipher 3 "$work/img.qvimg" >/dev/null
+
+# What a tree holds, metadata and all, as ntfs-3g shows it: type, path, size, mode, times,
+# content, streams, and the NTFS attributes, security descriptor and reparse data.
+manifest() {
+  local root=$1
+  (cd "$root" && find . -mindepth 1 -printf '%y %p %s %m %T@\n' | sort)
+  (cd "$root" && find . -type f -exec md5sum {} + | sort -k2)
+  (cd "$root" && find . -mindepth 1 | sort | while read -r path; do
+    echo "== $path"
+    getfattr -h -d -m '^user\.' -e hex "$path" 2>/dev/null | grep -v '^#' || true
+    for name in system.ntfs_attrib_be system.ntfs_acl system.ntfs_reparse_data system.ntfs_crtime_be; do
+      getfattr -h --only-values -n "$name" -e hex "$path" 2>/dev/null | od -An -tx1 | tr -d ' \n'
+      echo " $name"
+    done
+  done)
+}
+
+# Restored with formatting and boot repairs, then compared.
+part=$(loop_disk "$work/disk.img" 96M)
+disk=${part%p1}
+"$harvesta" restore "$work/img.qvimg" --partition 1 --to "$part" --format ntfs --bootable --yes \
+  --log "$work/restore.log" >"$work/out" 2>"$work/err" || fail "restore: $(cat "$work/err")"
+grep -q "^Finished" "$work/out" || fail "restore: no report: $(cat "$work/out")"
+grep -q "All data on $part will be lost! Proceed with format?" "$work/err" || fail "restore: no question"
+grep -q "Data/inner/kept.txt" "$work/restore.log" || fail "restore: the log lacks a copied path"
+nothing_mounted restore
+ntfs-3g -o ro "$work/src.vol" "$ref"
+ntfs-3g -o ro "$part" "$dst"
+diff <(manifest "$ref") <(manifest "$dst") >"$work/diff" || fail "restored tree differs: $(head -40 "$work/diff")"
+[ "$(readlink "$dst/ToData")" = "$dst/Data" ] || fail "junction to its own volume: $(readlink "$dst/ToData")"
+python3 - "$dst/Boot/BCD" "$new_start" "$signature" <<'PY' || fail "boot configuration not rewritten"
+import struct, sys
+data = open(sys.argv[1], "rb").read()
+reference = struct.pack("<Q", int(sys.argv[2])) + b"\x06" * 16 + struct.pack("<I", int(sys.argv[3]))
+sys.exit(0 if data.count(reference) == 2 else 1)
+PY
+[ "$(od -An -tx1 -j11 -N1 "$dst/Windows/bootstat.dat" | tr -d ' ')" = 01 ] || fail "bootstat.dat byte 11"
+umount "$dst" "$ref"
+[ "$(od -An -tu4 -j440 -N4 "$disk" | tr -d ' ')" = "$signature" ] || fail "disk signature"
+[ "$(od -An -tx1 -j446 -N1 "$disk" | tr -d ' ')" = 80 ] || fail "partition not marked active"
+python3 - "$work/src.vol" "$part" <<'PY' || fail "boot area is not the image's code under the destination's parameters"
+import struct, sys
+source = open(sys.argv[1], "rb").read(8192)
+destination = open(sys.argv[2], "rb").read(8192)
+hidden = struct.unpack_from("<I", destination, 28)[0]
+ok = source[:11] == destination[:11] and source[84:] == destination[84:] and hidden == 2048
+sys.exit(0 if ok else 1)
+PY
+echo "ok: restore --format ntfs --bootable"
+
+# Refusals: nothing is written, and the reason is given.
+refused() {  # refused NAME STATUS PATTERN ARGUMENTS...
+  local name=$1 status=$2 pattern=$3 got=0; shift 3
+  "$harvesta" restore "$work/img.qvimg" --partition 1 "$@" >"$work/out" 2>"$work/err" || got=$?
+  [ "$got" = "$status" ] || fail "$name: exit status $got, not $status: $(cat "$work/err")"
+  grep -qE "$pattern" "$work/err" || fail "$name: $(cat "$work/err")"
+  nothing_mounted "$name"
+  echo "ok: refused: $name"
+}
+before=$(md5sum <"$part")
+ntfs-3g "$part" "$dst"
+refused "mounted target" 1 "is mounted on $dst" --to "$part" --format ntfs --yes
+umount "$dst"
+small=$(loop_disk "$work/small.img" 6M)
+refused "too small" 1 "has room for" --to "$small" --yes
+big=$(loop_disk "$work/big.img" 33G)
+refused "FAT32 too big" 1 "The volume is too big for FAT32, please use NTFS." --to "$big" --format fat32 --yes
+mkdir "$work/folder"
+refused "folder with --format" 2 "folder" --to "$work/folder" --format ntfs --yes
+refused "no question answered" 1 "give --yes" --to "$part" --format ntfs </dev/null
+[ "$(md5sum <"$part")" = "$before" ] || fail "a refused restore changed $part"
+holder=$(loop_disk "$work/holder.img" 64M)
+mkfs.ext4 -q "$holder"
+mkdir -p "$work/holder"
+mount "$holder" "$work/holder"
+cp "$work/img.qvimg" "$work/holder/"
+"$harvesta" restore "$work/holder/img.qvimg" --partition 1 --to "$holder" --format ntfs --yes \
+  >"$work/out" 2>"$work/err" && fail "restore onto the partition holding the image"
+grep -q "img.qvimg' of the backup being restored" "$work/err" || fail "target holding the image: $(cat "$work/err")"
+umount "$work/holder"
+echo "ok: refused: target holding the image"
+
+# A copy template into a folder: the data arrives, the command's failure fails the run.
+"$harvesta" restore "$work/img.qvimg" --partition 1 --to "$work/folder" --command 'cp -r <SRC>Data <DST>' \
+  >"$work/out" 2>"$work/err" || fail "--command: $(cat "$work/err")"
+cmp "$work/folder/Data/inner/kept.txt" <(printf 'kept\n') || fail "--command did not copy"
+! "$harvesta" restore "$work/img.qvimg" --partition 1 --to "$work/folder" --command 'exit 4' \
+  >"$work/out" 2>"$work/err" || fail "--command failing: success"
+grep -q "exit status 4" "$work/err" || fail "--command failing: $(cat "$work/err")"
+nothing_mounted "--command"
+echo "ok: --command"
+
+# Ctrl-C once the copy has begun: cancelled, 130, nothing left mounted.
+"$harvesta" restore "$work/img.qvimg" --partition 1 --to "$part" --format ntfs --yes \
+  --log "$work/cancel.log" >"$work/out" 2>"$work/err" &
+running=$!
+for _ in $(seq 300); do [ -s "$work/cancel.log" ] && break; sleep 0.05; done
+[ -s "$work/cancel.log" ] || fail "Ctrl-C: the copy did not start"
+kill -INT "$running"
+status=0
+wait "$running" || status=$?
+running=
+[ "$status" = 130 ] || fail "Ctrl-C: exit status $status: $(cat "$work/err")"
+grep -qi "cancelled" "$work/err" || fail "Ctrl-C: not said: $(cat "$work/err")"
+[ "$(wc -l <"$work/cancel.log")" -lt 1500 ] || fail "Ctrl-C: the copy ran to its end"
+nothing_mounted "Ctrl-C"
+echo "ok: Ctrl-C"
+
+# A damaged stored block: the run fails and names the file it could not read.
+"$harvesta" make-image -p "$work/src.vol" --compression 0 "$work/plain.qvimg" >/dev/null
+ntfs-3g -o ro "$work/src.vol" "$ref"
+python3 - "$work/plain.qvimg" "$ref/data/large.bin" <<'PY' || fail "damage: large.bin not found in the image"
+import sys
+image = bytearray(open(sys.argv[1], "rb").read())
+content = open(sys.argv[2], "rb").read()
+at = image.find(content[3000000:3000064])
+if at < 0: sys.exit(1)
+image[at + 10] ^= 0x55
+open(sys.argv[1], "wb").write(image)
+PY
+umount "$ref"
+status=0
+"$harvesta" restore "$work/plain.qvimg" --partition 1 --to "$work/folder" >"$work/out" 2>"$work/err" || status=$?
+[ "$status" = 1 ] || fail "damaged block: exit status $status"
+grep -q "data/large.bin" "$work/err" || fail "damaged block: the file is not named: $(cat "$work/err")"
+! grep -q "^Finished" "$work/out" || fail "damaged block: a success message"
+nothing_mounted "damaged block"
+echo "ok: damaged block"
