@@ -44,13 +44,36 @@ loop_disk() {
   echo "${loop}p1"
 }
 
-# nothing_mounted: no FUSE layer, no source mount, no mount of a loop disk of ours.
+# The runtime folder harvesta keeps for a name (FNV-1a), as runtime_folder.h makes it.
+runtime_of() {
+  python3 -c 'import sys
+h = 14695981039346656037
+for c in sys.argv[1].encode(): h = ((h ^ c) * 1099511628211) % 2**64
+print("/run/harvesta/%016x" % h)' "$1"
+}
+
+# restore ARGUMENTS...: harvesta restore, its pid kept for nothing_mounted.
+restore() {
+  local status=0
+  "$harvesta" restore "$@" &
+  running=$!
+  wait "$running" || status=$?
+  last_pid=$running running=
+  return "$status"
+}
+
+# nothing_mounted NAME: the last run left nothing behind: not its folder, not the partition's
+# mount below it nor that mount's FUSE layer, no mount of a loop disk of ours. (Other mounts
+# of harvesta on the machine are not this test's.)
 nothing_mounted() {
-  ! grep -q "fuse.harvesta" /proc/self/mountinfo || fail "$1: a FUSE layer is left mounted"
+  local run source
+  run=$(runtime_of "restore $last_pid")
+  source=$(runtime_of "$run/source-D")
+  ! grep -qE " ($run|$source)(/| )" /proc/self/mountinfo || fail "$1: a mount of the run is left"
+  [ ! -e "$run" ] || fail "$1: the run's folder $run is left"
   for loop in "${loops[@]}"; do
     ! findmnt -n -S "${loop}p1" >/dev/null || fail "$1: ${loop}p1 is left mounted"
   done
-  ! grep -q " /run/harvesta/" /proc/self/mountinfo || fail "$1: a mount under /run/harvesta is left"
 }
 
 blobs() {  # blobs junction TARGET | blobs acl: setfattr values (0x...)
@@ -114,12 +137,14 @@ PY
 "$harvesta" make-image -p "$work/src.vol,start=$image_start,label=SYSTEM" --signature "$signature" \
   --compression 2 --method byte-tokens --password "$HARVESTA_PASSWORD" --cipher 3 "$work/img.qvimg" >/dev/null
 
-# What a tree holds, metadata and all, as ntfs-3g shows it: type, path, size, mode, times,
-# content, streams, and the NTFS attributes, security descriptor and reparse data.
+# What a tree holds, metadata and all, as ntfs-3g shows it: type, path, size (not a folder's:
+# its index), mode, times, content, streams, and the NTFS attributes, security descriptor and
+# reparse data. The two boot files' contents and times are left out: the boot repairs edit them.
 manifest() {
-  local root=$1
-  (cd "$root" && find . -mindepth 1 -printf '%y %p %s %m %T@\n' | sort)
-  (cd "$root" && find . -type f -exec md5sum {} + | sort -k2)
+  local root=$1 edited=' \./(Boot/BCD|Windows/bootstat\.dat)( |$)'
+  (cd "$root" && find . -mindepth 1 \( -type d -printf '%y %p %m %T@\n' -o -printf '%y %p %s %m %T@\n' \) |
+    grep -vE "$edited" | sort)
+  (cd "$root" && find . -type f -exec md5sum {} + | grep -vE "$edited" | sort -k2)
   (cd "$root" && find . -mindepth 1 | sort | while read -r path; do
     echo "== $path"
     getfattr -h -d -m '^user\.' -e hex "$path" 2>/dev/null | grep -v '^#' || true
@@ -133,7 +158,7 @@ manifest() {
 # Restored with formatting and boot repairs, then compared.
 part=$(loop_disk "$work/disk.img" 96M)
 disk=${part%p1}
-"$harvesta" restore "$work/img.qvimg" --partition 1 --to "$part" --format ntfs --bootable --yes \
+restore "$work/img.qvimg" --partition 1 --to "$part" --format ntfs --bootable --yes \
   --log "$work/restore.log" >"$work/out" 2>"$work/err" || fail "restore: $(cat "$work/err")"
 grep -q "^Finished" "$work/out" || fail "restore: no report: $(cat "$work/out")"
 grep -q "All data on $part will be lost! Proceed with format?" "$work/err" || fail "restore: no question"
@@ -166,7 +191,7 @@ echo "ok: restore --format ntfs --bootable"
 # Refusals: nothing is written, and the reason is given.
 refused() {  # refused NAME STATUS PATTERN ARGUMENTS...
   local name=$1 status=$2 pattern=$3 got=0; shift 3
-  "$harvesta" restore "$work/img.qvimg" --partition 1 "$@" >"$work/out" 2>"$work/err" || got=$?
+  restore "$work/img.qvimg" --partition 1 "$@" >"$work/out" 2>"$work/err" || got=$?
   [ "$got" = "$status" ] || fail "$name: exit status $got, not $status: $(cat "$work/err")"
   grep -qE "$pattern" "$work/err" || fail "$name: $(cat "$work/err")"
   nothing_mounted "$name"
@@ -195,11 +220,14 @@ grep -q "img.qvimg' of the backup being restored" "$work/err" || fail "target ho
 umount "$work/holder"
 echo "ok: refused: target holding the image"
 
-# A copy template into a folder: the data arrives, the command's failure fails the run.
-"$harvesta" restore "$work/img.qvimg" --partition 1 --to "$work/folder" --command 'cp -r <SRC>Data <DST>' \
+# A copy template onto the freshly formatted partition: the data arrives, the command's
+# failure fails the run.
+restore "$work/img.qvimg" --partition 1 --to "$part" --format ntfs --yes --command 'cp -r <SRC>Data <DST>Copied' \
   >"$work/out" 2>"$work/err" || fail "--command: $(cat "$work/err")"
-cmp "$work/folder/Data/inner/kept.txt" <(printf 'kept\n') || fail "--command did not copy"
-! "$harvesta" restore "$work/img.qvimg" --partition 1 --to "$work/folder" --command 'exit 4' \
+ntfs-3g -o ro "$part" "$dst"
+cmp "$dst/Copied/inner/kept.txt" <(printf 'kept\n') || fail "--command did not copy"
+umount "$dst"
+! restore "$work/img.qvimg" --partition 1 --to "$work/folder" --command 'exit 4' \
   >"$work/out" 2>"$work/err" || fail "--command failing: success"
 grep -q "exit status 4" "$work/err" || fail "--command failing: $(cat "$work/err")"
 nothing_mounted "--command"
@@ -214,7 +242,7 @@ for _ in $(seq 300); do [ -s "$work/cancel.log" ] && break; sleep 0.05; done
 kill -INT "$running"
 status=0
 wait "$running" || status=$?
-running=
+last_pid=$running running=
 [ "$status" = 130 ] || fail "Ctrl-C: exit status $status: $(cat "$work/err")"
 grep -qi "cancelled" "$work/err" || fail "Ctrl-C: not said: $(cat "$work/err")"
 [ "$(wc -l <"$work/cancel.log")" -lt 1500 ] || fail "Ctrl-C: the copy ran to its end"
@@ -235,7 +263,7 @@ open(sys.argv[1], "wb").write(image)
 PY
 umount "$ref"
 status=0
-"$harvesta" restore "$work/plain.qvimg" --partition 1 --to "$work/folder" >"$work/out" 2>"$work/err" || status=$?
+restore "$work/plain.qvimg" --partition 1 --to "$work/folder" >"$work/out" 2>"$work/err" || status=$?
 [ "$status" = 1 ] || fail "damaged block: exit status $status"
 grep -q "data/large.bin" "$work/err" || fail "damaged block: the file is not named: $(cat "$work/err")"
 ! grep -q "^Finished" "$work/out" || fail "damaged block: a success message"
