@@ -10,14 +10,16 @@
 # text (real_tree.sh, as bench_mount.sh builds it), imaged stored and AES-256 compressed. The
 # destination: the partition of a loop disk (MBR, 1 MiB) in /dev/shm. A run is everything a
 # restore does: the format (mkntfs, as harvesta runs it), the source's mount, the copy, the
-# junctions, the unmounts (ntfs-3g has written everything out when it ends). Rounds are
-# interleaved, the order of the cases rotated by round; the image files and the volume are read
-# once before every run, so every side reads them from the page cache. Needs root, /dev/fuse,
+# junctions, the unmounts (ntfs-3g has written everything out when it ends). One uncounted run
+# of each case warms up; then ROUNDS (default 5) interleaved rounds, the order of the cases
+# rotated by round; the image files and the volume are read once before every run, so every
+# side reads them from the page cache. At the end a restore is checked to have copied every
+# file. Needs root, /dev/fuse,
 # ntfs-3g, sfdisk, rsync, bc.
 set -euo pipefail
 harvesta=$(realpath "$1")
 tool=$(realpath "$2")
-rounds=${3:-3}
+rounds=${3:-5}
 work=$(mktemp -d /tmp/harvesta-bench-restore.XXXXXX)
 shm=$(mktemp -d /dev/shm/harvesta-bench-restore.XXXXXX)
 src=$work/src dst=$work/dst
@@ -81,6 +83,8 @@ restore() { "$harvesta" restore "$work/$1.qvimg" --partition 1 --to "$part" --fo
 stored() { restore stored; }
 aes() { restore aes; }
 
+# One run of each first, not counted: the first runs pay for cold caches (the tree, the tools).
+for name in anchor stored aes; do seconds "$name" >/dev/null; done
 declare -A runs
 for (( round = 0; round < rounds; round++ )); do
   cases=(anchor stored aes)
@@ -91,6 +95,15 @@ for (( round = 0; round < rounds; round++ )); do
   done
   echo "round $((round + 1)): anchor ${runs[anchor]}| stored ${runs[stored]}| aes ${runs[aes]}"
 done
+
+# The restore copied the whole tree: every file of the volume arrived.
+restore aes >/dev/null 2>&1
+ntfs-3g -o ro "$work/tree.ntfs" "$src"
+ntfs-3g -o ro "$part" "$dst"
+expected=$(cd "$src" && find . -type f | wc -l) restored=$(cd "$dst" && find . -type f | wc -l)
+unmount "$dst"
+unmount "$src"
+[ "$expected" = "$restored" ] || { echo "the restore copied $restored of $expected files" >&2; exit 1; }
 
 # shellcheck disable=SC2086  # the run lists are words on purpose
 base=$(median ${runs[anchor]})
