@@ -62,7 +62,7 @@ body = struct.pack("<HHHH", 0, len(sub), len(sub) + 2, len(prn)) + sub + b"\0\0"
 print("0x" + (struct.pack("<IHH", 0xA0000003, len(body), 0) + body).hex())
 PY
 )" "$src/Junction"
-echo "tree: $(find "$src" -type f | wc -l) files, $(du -sm "$src" | cut -f1) MiB"
+echo "tree: $(find "$src" -type f | wc -l) files, $(du -sm "$src" 2>/dev/null | cut -f1) MiB"
 unmount "$src"
 "$harvesta" make-image -p "$work/tree.ntfs,label=BENCH" "$work/stored.qvimg" >/dev/null
 "$harvesta" make-image -p "$work/tree.ntfs,label=BENCH" --compression 2 --method byte-tokens \
