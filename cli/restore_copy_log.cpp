@@ -12,11 +12,17 @@ RestoreCopyLog::RestoreCopyLog(const std::string& logPath, StatusLine& line) : l
   if (!log_) throw CommandError("cannot create the log file " + logPath, kExitUsage);
 }
 
+void RestoreCopyLog::Started() {
+  if (!start_) start_ = std::chrono::steady_clock::now();
+}
+
 void RestoreCopyLog::Copied(const std::string& path) {
+  Started();
   if (log_.is_open()) log_ << path << '\n';
 }
 
 void RestoreCopyLog::Problem(const std::string& path, const std::string& what) {
+  Started();
   ++problems_;
   const std::string text = path + ": " + what;
   if (firstProblem_.empty()) firstProblem_ = text;
@@ -26,6 +32,7 @@ void RestoreCopyLog::Problem(const std::string& path, const std::string& what) {
 }
 
 void RestoreCopyLog::Progress(const TreeCopyProgress& progress) {
+  Started();
   std::string text = "Copying... " + std::to_string(progress.Files);
   if (progress.TotalFiles != 0) text += " of " + std::to_string(progress.TotalFiles);
   text += " files, " + TransferFigures(progress.Bytes, progress.TotalBytes, Seconds());
@@ -39,5 +46,6 @@ void RestoreCopyLog::Note(const std::string& text) {
 }
 
 double RestoreCopyLog::Seconds() const {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+  if (!start_) return 0;
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - *start_).count();
 }

@@ -4,6 +4,7 @@
 #pragma once
 #include <chrono>
 #include <fstream>
+#include <optional>
 #include <string>
 
 #include "restore_terminal.h"
@@ -22,12 +23,14 @@ class RestoreCopyLog : public TreeCopyObserver {
   void Note(const std::string& text);  // a line of the log only
   uint64_t Problems() const { return problems_; }
   const std::string& FirstProblem() const { return firstProblem_; }
-  double Seconds() const;
+  double Seconds() const;  // since the copier's first news: the copy's own time
 
  private:
   std::ofstream log_;
   StatusLine& line_;
   uint64_t problems_ = 0;
   std::string firstProblem_;
-  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+  void Started();
+
+  std::optional<std::chrono::steady_clock::time_point> start_;
 };
