@@ -21,7 +21,7 @@ loops=()
 cleanup() {
   if [ -n "${running:-}" ]; then kill -9 "$running" 2>/dev/null || true; fi
   for point in "$ref" "$dst" "$work/holder"; do mountpoint -q "$point" && umount "$point"; done
-  for loop in "${loops[@]}"; do partx -d "$loop" 2>/dev/null; losetup -d "$loop"; done
+  for loop in "${loops[@]}"; do release_loop "$loop"; done
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -32,7 +32,8 @@ signature=2712847316           # 0xA1B2C3D4
 image_start=$((63 * 512))      # where the imaged partition began on its disk
 new_start=$((2048 * 512))      # where the loop disks' partition begins
 
-# loop_disk FILE SIZE: an MBR disk with one partition at 1 MiB; prints the partition's device.
+# loop_disk FILE SIZE: an MBR disk with one partition at 1 MiB, attached; the partition's
+# device in $partition. (Not in a subshell: cleanup must know every loop device.)
 loop_disk() {
   truncate -s "$2" "$1"
   printf 'label: dos\nlabel-id: 0x11223344\nstart=2048, type=7\n' | sfdisk -q "$1"
@@ -41,7 +42,14 @@ loop_disk() {
   loops+=("$loop")
   partx -a "$loop" 2>/dev/null || true
   [ -b "${loop}p1" ] || fail "no partition device for $loop"
-  echo "${loop}p1"
+  partition=${loop}p1
+}
+
+# ntfs-3g may still hold a device for a moment after its umount.
+release_loop() {
+  partx -d "$1" 2>/dev/null || true
+  for _ in $(seq 50); do losetup -d "$1" 2>/dev/null && return; sleep 0.1; done
+  echo "cannot release $1" >&2
 }
 
 # The runtime folder harvesta keeps for a name (FNV-1a), as runtime_folder.h makes it.
@@ -156,7 +164,8 @@ manifest() {
 }
 
 # Restored with formatting and boot repairs, then compared.
-part=$(loop_disk "$work/disk.img" 96M)
+loop_disk "$work/disk.img" 96M
+part=$partition
 disk=${part%p1}
 restore "$work/img.qvimg" --partition 1 --to "$part" --format ntfs --bootable --yes \
   --log "$work/restore.log" >"$work/out" 2>"$work/err" || fail "restore: $(cat "$work/err")"
@@ -201,15 +210,18 @@ before=$(md5sum <"$part")
 ntfs-3g "$part" "$dst"
 refused "mounted target" 1 "is mounted on $dst" --to "$part" --format ntfs --yes
 umount "$dst"
-small=$(loop_disk "$work/small.img" 6M)
+loop_disk "$work/small.img" 6M
+small=$partition
 refused "too small" 1 "has room for" --to "$small" --yes
-big=$(loop_disk "$work/big.img" 33G)
+loop_disk "$work/big.img" 33G
+big=$partition
 refused "FAT32 too big" 1 "The volume is too big for FAT32, please use NTFS." --to "$big" --format fat32 --yes
 mkdir "$work/folder"
 refused "folder with --format" 2 "folder" --to "$work/folder" --format ntfs --yes
 refused "no question answered" 1 "give --yes" --to "$part" --format ntfs </dev/null
 [ "$(md5sum <"$part")" = "$before" ] || fail "a refused restore changed $part"
-holder=$(loop_disk "$work/holder.img" 64M)
+loop_disk "$work/holder.img" 64M
+holder=$partition
 mkfs.ext4 -q "$holder"
 mkdir -p "$work/holder"
 mount "$holder" "$work/holder"
