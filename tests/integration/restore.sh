@@ -71,16 +71,17 @@ restore() {
 }
 
 # nothing_mounted NAME: the last run left nothing behind: not its folder, not the partition's
-# mount below it nor that mount's FUSE layer, no mount of a loop disk of ours. (Other mounts
-# of harvesta on the machine are not this test's.)
+# mount below it nor that mount's FUSE layer, no mount of a loop disk of ours but the test's
+# own. (Other mounts of harvesta on the machine are not this test's.)
 nothing_mounted() {
   local run source
   run=$(runtime_of "restore $last_pid")
   source=$(runtime_of "$run/source-D")
   ! grep -qE " ($run|$source)(/| )" /proc/self/mountinfo || fail "$1: a mount of the run is left"
   [ ! -e "$run" ] || fail "$1: the run's folder $run is left"
-  for loop in "${loops[@]}"; do
-    ! findmnt -n -S "${loop}p1" >/dev/null || fail "$1: ${loop}p1 is left mounted"
+  for loop in "${loops[@]}"; do  # the test's own mounts on $dst and the holder aside
+    ! findmnt -n -o TARGET -S "${loop}p1" | grep -vxF -e "$dst" -e "$work/holder" >/dev/null ||
+      fail "$1: ${loop}p1 is left mounted"
   done
 }
 
