@@ -123,7 +123,7 @@ void RunRestoreCommand(const RestoreOptions& options) {
   RefuseTarget(target, SetOf(listing, *row.Image), *row.Partition, options);
   UnlockImage(row, PasswordSource(options.Password));
 
-  const StopSignalScope stopSignals;
+  const StopSignals stopSignals;
   StatusLine line;
   TerminalRestoreUi ui(options.Yes, line);
   RestoreCopyLog log(options.Log, line);
@@ -147,7 +147,7 @@ void RunRestoreCommand(const RestoreOptions& options) {
     log.Note("command: " + copy.Outcome().CommandLine + " (exit status " +
              std::to_string(copy.Outcome().ExitCode) + ")");
 
-  if (status.Cancelled || StopRequested()) throw CommandError("Cancelled", kExitCancelled);
+  if (status.Cancelled || StopSignals::Raised()) throw CommandError("Cancelled", kExitCancelled);
   if (!destinationError.empty()) throw CommandError(destinationError);
   if (result != 1) throw CommandError("restore failed");
   if (auto failure = CopyFailure(copy.Outcome(), log)) throw CommandError(*failure);

@@ -39,7 +39,7 @@ void RestoreCopyLog::Progress(const TreeCopyProgress& progress) {
   line_.Show(text);
 }
 
-bool RestoreCopyLog::Cancelled() { return StopRequested(); }
+bool RestoreCopyLog::Cancelled() { return StopSignals::Raised(); }
 
 void RestoreCopyLog::Note(const std::string& text) {
   if (log_.is_open()) log_ << text << std::endl;

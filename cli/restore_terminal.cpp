@@ -23,7 +23,7 @@ class TerminalWaitWindow : public WaitWindow {
     static constexpr char kTurns[] = {'|', '/', '-', '\\'};
     line_.Show(title_ + " " + kTurns[++turn_ % 4]);
   }
-  bool Cancelled() const override { return StopRequested(); }
+  bool Cancelled() const override { return StopSignals::Raised(); }
   void EnableCancel() override {}
 
  private:
@@ -70,7 +70,7 @@ bool TerminalRestoreUi::Ask(const std::string& question) {
   }
   std::cerr << text << " [y/N] " << std::flush;
   std::string answer;
-  if (!std::getline(std::cin, answer) || StopRequested()) {
+  if (!std::getline(std::cin, answer) || StopSignals::Raised()) {
     std::cerr << '\n';
     return false;
   }

@@ -1,24 +1,21 @@
-// Ctrl-C, a closed terminal and a plain kill (SIGINT, SIGHUP, SIGTERM) as a request to stop
-// that a long job checks between two pieces of work: it then cleans up (unmounts, removes
-// what is half-written) before it ends with kExitCancelled.
+// Ctrl-C, a closed terminal and a plain kill (SIGINT, SIGHUP, SIGTERM) raise a flag for as long
+// as a StopSignals lives, so that a long job ends through its own loop: nothing half-written is
+// left behind, and what was done so far can still be told.
 #pragma once
+#include <atomic>
 #include <csignal>
 #include <iterator>
 
-inline constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
-
-// While one exists, the stop signals set the request instead of ending the process.
-class StopSignalScope {
+class StopSignals {
  public:
-  StopSignalScope();
-  ~StopSignalScope();
-  StopSignalScope(const StopSignalScope&) = delete;
-  StopSignalScope& operator=(const StopSignalScope&) = delete;
+  StopSignals();
+  ~StopSignals();
+  StopSignals(const StopSignals&) = delete;
+  StopSignals& operator=(const StopSignals&) = delete;
+
+  static const std::atomic<bool>& Raised();
 
  private:
-  struct sigaction previous_[std::size(kStopSignals)]{};
+  static constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+  struct sigaction previous_[std::size(kSignals)]{};
 };
-
-bool StopRequested();
-// The signal that asked, 0 when none has.
-int StopSignalReceived();
