@@ -11,8 +11,8 @@ int main(int argc, char** argv) {
   AddMountCommand(app);
   AddUnmountCommand(app);
   AddExportCommand(app);
-  AddVerifyCommand(app);
   AddRestoreCommand(app);
+  AddVerifyCommand(app);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
