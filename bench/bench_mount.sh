@@ -38,13 +38,8 @@ trap cleanup EXIT
 # shellcheck disable=SC1091  # checked on its own
 . "$(dirname "$0")/real_tree.sh"
 
-seconds() {
-  local start
-  start=$(date +%s.%N)
-  "$@" >/dev/null 2>&1
-  echo "$(date +%s.%N) - $start" | bc
-}
-median() { printf '%s\n' "$@" | sort -g | sed -n "$(( ($# + 1) / 2 ))p"; }
+# shellcheck source=/dev/null  # bench_lib.sh: seconds, median
+source "$(dirname "$0")/bench_lib.sh"
 drop_caches() { sync; echo 3 > /proc/sys/vm/drop_caches; }
 # prepare cold|warm FILE: the state the next run starts from.
 prepare() { if [ "$1" = cold ]; then drop_caches; else cat "$2" > /dev/null; fi; }

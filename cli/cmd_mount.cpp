@@ -1,6 +1,5 @@
 // harvesta mount IMAGE --partition N MOUNTPOINT: the partition's file system, read-only.
 // harvesta mount IMAGE MOUNTPOINT --raw: one read-only disk file per partition (1.img, ...).
-// harvesta unmount MOUNTPOINT: the file system, then the FUSE layer under it.
 //
 // The mount itself is PosixMountedDrive's; this is its options, its messages and the daemon.
 // Errors before the mount is ready reach the user from the foreground process; after that the
@@ -10,16 +9,16 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <climits>
 #include <filesystem>
 #include <iostream>
 #include <memory>
 #include <thread>
 
 #include "commands.h"
-#include "daemon_unmount.h"
 #include "image_access.h"
 #include "mount_error.h"
+#include "mount_options.h"
+#include "mount_point_argument.h"
 #include "mounted_disk.h"
 #include "mounted_drive_posix.h"
 
@@ -32,16 +31,10 @@ struct MountOptions {
   bool Raw = false;
   bool Foreground = false;
   bool NoCheck = false;
-  std::string FileSystemOption;  // -o: only "exec"
+  bool Debug = false;
+  std::vector<std::string> OptionLists;  // every -o, each comma-separated
   PasswordOptions Password;
 };
-
-std::string ExistingDirectory(const std::string& path) {
-  char resolved[PATH_MAX];
-  if (!realpath(path.c_str(), resolved) || !std::filesystem::is_directory(resolved))
-    throw CommandError(path + " is not a folder");
-  return resolved;
-}
 
 // Tells the waiting foreground process how the mount went: "0 text" or "1 error".
 class ReadySignal {
@@ -81,19 +74,31 @@ void WaitForStop(PosixMountedDrive& drive, bool foreground) {
   }
 }
 
+// A FUSE mount point is closed to everyone but root unless allow_other opens it: a uid= alone
+// would hand the disk files to a user who cannot reach them.
+std::string ReachNote(const PosixDriveOptions& drive) {
+  if (!drive.Ownership.Uid || *drive.Ownership.Uid == 0 || drive.AllowOther) return "";
+  return " (only root can enter " + drive.MountPoint + ": add -o allow_other for uid " +
+         std::to_string(*drive.Ownership.Uid) + ")";
+}
+
 std::string ServeMessage(const MountOptions& options, const PosixMountedDrive& drive) {
   if (options.Raw) {
     std::string text = options.MountPoint + ":";
     for (const std::string& name : drive.DiskFileNames()) text += " " + name;
-    return text;
+    return text + ReachNote(drive.Options());
   }
   if (!drive.FileSystemMounted()) {
     std::string disk = options.MountPoint + "/" + drive.DiskFileNames()[0];
     return "this kernel has no vfat driver: the FAT partition is not mounted; its disk is " + disk +
-           " (read it with mtools: mcopy -s -p -m -i " + disk + " ::/ DESTINATION)";
+           " (read it with mtools: mcopy -s -p -m -i " + disk + " ::/ DESTINATION)" + ReachNote(drive.Options());
   }
-  return options.MountPoint + ": " + FileSystemName(drive.Kind()) + " partition " +
-         std::to_string(options.Partition) + " mounted read-only";
+  std::string text = options.MountPoint + ": " + FileSystemName(drive.Kind()) + " partition " +
+                     std::to_string(options.Partition) + " mounted read-only";
+  if (drive.Options().Ownership.Any() && !TakesOwnership(drive.Kind()))
+    text += std::string(" (uid=, gid= and the masks do not apply: ") + FileSystemName(drive.Kind()) +
+            " shows the owners and modes stored in it)";
+  return text;
 }
 
 // The daemon's whole life: mount, serve until stopped or unmounted from outside, clean up.
@@ -124,13 +129,31 @@ int Serve(const MountOptions& options, std::vector<std::vector<uint8_t>> records
   return 0;
 }
 
+PosixDriveOptions DriveOptions(const MountOptions& options) {
+  MountOptionSet set;
+  try {
+    set = ParseMountOptions(options.OptionLists);
+  } catch (const MountError& e) {
+    throw CommandError(e.what(), kExitUsage);
+  }
+  return {.MountPoint = options.MountPoint,
+          .Partition = options.Partition,
+          .AllowExec = set.AllowExec,
+          .CheckDigests = !options.NoCheck,
+          .Source = std::filesystem::absolute(options.ImagePath).lexically_normal().string(),
+          .Ownership = set.Ownership,
+          .AllowOther = set.AllowOther,
+          .RequireEmpty = !set.NonEmpty,
+          .Debug = options.Debug};
+}
+
 void RunMount(MountOptions options) {
+  RequireRoot("mounting");
   options.MountPoint = ExistingDirectory(options.MountPoint);
   if (!options.Raw && options.Partition == 0) throw CommandError("give --partition N, or --raw");
-  PosixMountedDrive drive({.MountPoint = options.MountPoint,
-                           .Partition = options.Partition,
-                           .AllowExec = options.FileSystemOption == "exec",
-                           .CheckDigests = !options.NoCheck});
+  // FUSE's debugging output goes to the terminal: the daemon stays in front to keep one.
+  if (options.Debug) options.Foreground = true;
+  PosixMountedDrive drive(DriveOptions(options));
   // Claimed before the image and the password: a second mount of the same point fails here
   // instead of asking for a password it cannot use.
   MountFailure failure;
@@ -173,14 +196,6 @@ void RunMount(MountOptions options) {
   std::cout << message.substr(1) << std::endl;
 }
 
-void RunUnmount(const std::string& mountPoint) {
-  try {
-    UnmountDaemonMount(ExistingDirectory(mountPoint));
-  } catch (const MountError& e) {
-    throw CommandError(e.what());
-  }
-}
-
 }  // namespace
 
 void AddMountCommand(CLI::App& app) {
@@ -193,17 +208,14 @@ void AddMountCommand(CLI::App& app) {
   mount->add_flag("-f,--foreground", options->Foreground, "Stay in the foreground; Ctrl-C unmounts");
   mount->add_flag("--no-check", options->NoCheck,
                   "Serve blocks without checking them against their digests (damage goes unnoticed)");
-  mount->add_option("-o", options->FileSystemOption,
-                    "exec: let programs on the file system run (set-user-ID bits and device files never work)")
-      ->check(CLI::IsMember({"exec"}));
+  mount->add_option("-o", options->OptionLists,
+                    "Comma-separated: exec (programs on the file system may run; set-user-ID bits and device "
+                    "files never work), allow_other (users other than root may enter a FUSE mount), "
+                    "uid=, gid=, umask=, fmask=, dmask= (owner and modes of NTFS and FAT files and of the "
+                    "disk files), nonempty (mount over files)")
+      ->allow_extra_args(false);
+  mount->add_flag("-d,--debug", options->Debug, "Print every FUSE request and reply (stays in the foreground)");
   mount->add_option("--password-file", options->Password.PasswordFile,
                     "Read the password from the file's first line (else HARVESTA_PASSWORD or a prompt)");
   mount->callback([options] { RunMount(*options); });
-}
-
-void AddUnmountCommand(CLI::App& app) {
-  auto mountPoint = std::make_shared<std::string>();
-  CLI::App* unmount = app.add_subcommand("unmount", "Unmount what harvesta mount mounted");
-  unmount->add_option("MOUNTPOINT", *mountPoint, "The folder given to harvesta mount")->required();
-  unmount->callback([mountPoint] { RunUnmount(*mountPoint); });
 }

@@ -19,6 +19,7 @@ void AddListCommand(CLI::App& app);
 void AddMakeImageCommand(CLI::App& app);
 void AddMountCommand(CLI::App& app);
 void AddUnmountCommand(CLI::App& app);
+void AddMountsCommand(CLI::App& app);
 void AddExportCommand(CLI::App& app);
 void AddVerifyCommand(CLI::App& app);
 void AddRestoreCommand(CLI::App& app);

@@ -10,6 +10,7 @@ int main(int argc, char** argv) {
   AddMakeImageCommand(app);
   AddMountCommand(app);
   AddUnmountCommand(app);
+  AddMountsCommand(app);
   AddExportCommand(app);
   AddRestoreCommand(app);
   AddVerifyCommand(app);

@@ -1,5 +1,6 @@
 #include "file_system_mount.h"
 
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -44,6 +45,8 @@ const char* FileSystemName(FileSystemKind kind) {
   return "unknown";
 }
 
+bool TakesOwnership(FileSystemKind kind) { return kind == FileSystemKind::Ntfs || kind == FileSystemKind::Fat; }
+
 bool KernelHasFileSystem(const std::string& name) {
   std::ifstream table("/proc/filesystems");
   std::string line;
@@ -80,8 +83,9 @@ int RunProgram(const std::vector<std::string>& argv) {
 }
 
 void MountFileSystem(FileSystemKind kind, const std::string& diskFile, const std::string& mountPoint,
-                     bool allowExec) {
-  const std::string safe = allowExec ? "ro,nosuid,nodev,exec" : "ro,nosuid,nodev,noexec";
+                     bool allowExec, const std::string& ownerOptions) {
+  std::string safe = allowExec ? "ro,nosuid,nodev,exec" : "ro,nosuid,nodev,noexec";
+  if (TakesOwnership(kind) && !ownerOptions.empty()) safe += "," + ownerOptions;
   std::vector<std::string> command;
   switch (kind) {
     case FileSystemKind::Ntfs:
@@ -108,8 +112,9 @@ void MountFileSystem(FileSystemKind kind, const std::string& diskFile, const std
                        command[0] + " failed)");
 }
 
+// The system call, not umount(8): a busy mount is the caller's to report, in its own words.
 bool UnmountPath(const std::string& path) {
   if (!MountAt(path)) return true;
-  RunProgram({"umount", path});
+  umount2(path.c_str(), 0);
   return !MountAt(path);
 }

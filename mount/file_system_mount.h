@@ -12,6 +12,9 @@ enum class FileSystemKind { Ntfs, Ext, Xfs, Btrfs, Fat, Unknown };
 
 FileSystemKind DetectFileSystem(MountedDisk& disk);
 const char* FileSystemName(FileSystemKind kind);
+// Whether the file system takes uid=, gid= and the masks (NTFS, FAT); the others show the owners
+// and modes stored in them.
+bool TakesOwnership(FileSystemKind kind);
 // Whether the running kernel has the file system driver (/proc/filesystems).
 bool KernelHasFileSystem(const std::string& name);
 
@@ -25,8 +28,9 @@ int RunProgram(const std::vector<std::string>& argv);
 // Mounts the file system of diskFile read-only at mountPoint: ntfs-3g directly on the file,
 // the kernel's drivers through a read-only loop device. A set-user-ID program or a device
 // node in an image must never work on the host: always nosuid and nodev, and noexec unless
-// allowExec. Throws MountError.
+// allowExec. ownerOptions ("uid=1000,umask=022") go to the file systems that take them.
+// Throws MountError.
 void MountFileSystem(FileSystemKind kind, const std::string& diskFile, const std::string& mountPoint,
-                     bool allowExec);
+                     bool allowExec, const std::string& ownerOptions = "");
 // umount; true when nothing is mounted at path afterwards.
 bool UnmountPath(const std::string& path);

@@ -49,14 +49,17 @@ void* Init(fuse_conn_info* connection, fuse_config* config) {
 
 int GetAttr(const char* path, struct stat* attributes, fuse_file_info*) {
   std::memset(attributes, 0, sizeof(*attributes));
+  const FileOwnership& owner = Self().Ownership();
+  attributes->st_uid = owner.Uid.value_or(0);
+  attributes->st_gid = owner.Gid.value_or(0);
   if (std::strcmp(path, "/") == 0) {
-    attributes->st_mode = S_IFDIR | 0555;
+    attributes->st_mode = S_IFDIR | owner.DirMode(0555);
     attributes->st_nlink = 2;
     return 0;
   }
   const DiskFile* file = Find(path);
   if (!file) return -ENOENT;
-  attributes->st_mode = S_IFREG | 0444;
+  attributes->st_mode = S_IFREG | owner.FileMode(0444);
   attributes->st_nlink = 1;
   attributes->st_size = off_t(file->Disk->Size());
   attributes->st_blksize = 4096;
@@ -130,18 +133,32 @@ const fuse_operations kOperations = [] {
   return operations;
 }();
 
+// libfuse splits its option list at commas and takes a backslash as "the next one is plain".
+std::string OptionValue(const std::string& text) {
+  std::string escaped;
+  for (char c : text) {
+    if (c == ',' || c == '\\') escaped += '\\';
+    escaped += c;
+  }
+  return escaped;
+}
+
 }  // namespace
 
-FuseDisk::FuseDisk(std::vector<DiskFile> files, const std::string& mountPoint)
-    : files_(std::move(files)) {
-  const std::string options =
-      "ro,nosuid,nodev,noexec,auto_unmount,fsname=harvesta,subtype=harvesta,max_read=" + std::to_string(kMaxRequest);
-  const char* argv[] = {"harvesta", "-o", options.c_str()};
-  fuse_args args = FUSE_ARGS_INIT(3, const_cast<char**>(argv));
+FuseDisk::FuseDisk(std::vector<DiskFile> files, const std::string& mountPoint, FuseDiskOptions options)
+    : files_(std::move(files)), options_(std::move(options)) {
+  // default_permissions: the kernel checks the modes above, which uid=, gid= and umask= set.
+  std::string mountOptions = "ro,nosuid,nodev,noexec,auto_unmount,default_permissions,subtype=harvesta,fsname=" +
+                             OptionValue(options_.FsName) + ",max_read=" + std::to_string(kMaxRequest);
+  if (options_.AllowOther) mountOptions += ",allow_other";
+  std::vector<const char*> argv = {"harvesta", "-o", mountOptions.c_str()};
+  if (options_.Debug) argv.push_back("-d");
+  fuse_args args = FUSE_ARGS_INIT(int(argv.size()), const_cast<char**>(argv.data()));
   // Resolved before mounting: afterwards a lookup of the mount point would wait for this daemon.
   std::error_code error;
   const std::string resolved = std::filesystem::canonical(mountPoint, error).string();
   fuse_ = fuse_new(&args, &kOperations, sizeof(kOperations), this);
+  fuse_opt_free_args(&args);  // the arguments fuse_new added; it keeps copies of what it needs
   if (!fuse_) throw MountError("cannot set up FUSE");
   if (fuse_mount(fuse_, mountPoint.c_str()) != 0) {
     fuse_destroy(fuse_);

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "mount_options.h"
+
 class MountedDisk;
 struct fuse;
 
@@ -11,11 +13,18 @@ struct DiskFile {
   MountedDisk* Disk;
 };
 
+struct FuseDiskOptions {
+  std::string FsName = "harvesta";  // the mount's source in the mount table: names the image
+  bool AllowOther = false;          // users other than root may reach the files (modes still apply)
+  bool Debug = false;               // every FUSE request and reply on stderr
+  FileOwnership Ownership{};        // owner and modes of the disk files and the root folder
+};
+
 class FuseDisk {
  public:
   // Mounts at mountPoint (read-only, unmounted by the kernel helper if this process dies).
   // Throws MountError.
-  FuseDisk(std::vector<DiskFile> files, const std::string& mountPoint);
+  FuseDisk(std::vector<DiskFile> files, const std::string& mountPoint, FuseDiskOptions options = {});
   ~FuseDisk();
   FuseDisk(const FuseDisk&) = delete;
   FuseDisk& operator=(const FuseDisk&) = delete;
@@ -31,9 +40,11 @@ class FuseDisk {
   void Abort(const std::string& scratch);
 
   const std::vector<DiskFile>& Files() const { return files_; }
+  const FileOwnership& Ownership() const { return options_.Ownership; }
 
  private:
   std::vector<DiskFile> files_;
+  FuseDiskOptions options_;
   fuse* fuse_ = nullptr;
   bool mounted_ = false;
   std::string device_;  // "0:52" in the mount table: the connection's number is the minor

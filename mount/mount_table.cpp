@@ -41,13 +41,19 @@ std::optional<MountEntry> ParseMountLine(const std::string& line, std::string* m
   return entry;
 }
 
-std::optional<MountEntry> MountAt(const std::string& path) {
+std::vector<MountedAt> MountTable() {
   std::ifstream table("/proc/self/mountinfo");
+  std::vector<MountedAt> mounts;
   std::string line, point;
+  while (std::getline(table, line))
+    if (std::optional<MountEntry> entry = ParseMountLine(line, &point))
+      mounts.push_back({point, std::move(*entry)});
+  return mounts;
+}
+
+std::optional<MountEntry> MountAt(const std::string& path) {
   std::optional<MountEntry> top;
-  while (std::getline(table, line)) {
-    std::optional<MountEntry> entry = ParseMountLine(line, &point);
-    if (entry && point == path) top = entry;  // the last one listed is the one on top
-  }
+  for (MountedAt& mount : MountTable())
+    if (mount.Point == path) top = std::move(mount.Entry);  // the last one listed is on top
   return top;
 }

@@ -2,6 +2,7 @@
 #pragma once
 #include <optional>
 #include <string>
+#include <vector>
 
 struct MountEntry {
   std::string Device;  // "0:52": the numbers of the mount's device (its /sys/class/bdi name)
@@ -9,6 +10,12 @@ struct MountEntry {
   std::string Source;  // "/dev/loop3", the disk file under ntfs-3g, ...
 };
 
+struct MountedAt {
+  std::string Point;  // the mount point, escapes undone
+  MountEntry Entry;
+};
+// Every mount of the table, in the table's order.
+std::vector<MountedAt> MountTable();
 // What is mounted exactly at path (the top one when several are stacked there). path is
 // compared as written: absolute, without symbolic links, as the table shows it.
 std::optional<MountEntry> MountAt(const std::string& path);

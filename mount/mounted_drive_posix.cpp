@@ -1,13 +1,39 @@
 #include "mounted_drive_posix.h"
 
+#include <sys/mount.h>
+
+#include <cerrno>
 #include <filesystem>
 
 #include "fuse_disk.h"
 #include "mount_error.h"
 #include "mount_table.h"
+#include "mount_table_watch.h"
 #include "mount_watcher.h"
 #include "mounted_disk.h"
 #include "runtime_folder.h"
+
+namespace {
+
+// While a lazily unmounted file system still has users, its disk file stays open: how often to
+// look whether they have gone. The table tells nothing then: the mount left it at once.
+constexpr int kReleasePollMs = 250;
+constexpr size_t kNameBytesKept = 200;
+
+// The disk file under a mounted file system is the source the mount table shows for NTFS, and
+// the loop device's backing file for the others: let it name the image.
+std::string LayerFileName(const std::string& source, int partition) {
+  const std::string number = std::to_string(partition);
+  if (source.empty()) return number + ".img";
+  return std::filesystem::path(source).filename().string().substr(0, kNameBytesKept) + ".partition" + number;
+}
+
+bool Empty(const std::string& folder) {
+  std::error_code error;
+  return std::filesystem::directory_iterator(folder, error) == std::filesystem::directory_iterator();
+}
+
+}  // namespace
 
 PosixMountedDrive::PosixMountedDrive(PosixDriveOptions options) : options_(std::move(options)) {}
 
@@ -25,6 +51,11 @@ int PosixMountedDrive::Claim(MountFailure& failure) {
     if (MountAt(options_.MountPoint)) {
       RemoveRuntime(runtime_);  // nobody else can be using it while the lock is held here
       throw MountError(options_.MountPoint + " is already a mount point");
+    }
+    if (options_.RequireEmpty && !Empty(options_.MountPoint)) {
+      RemoveRuntime(runtime_);
+      throw MountError(options_.MountPoint +
+                       " is not empty: its files would be hidden while mounted (-o nonempty mounts there anyway)");
     }
     lock_ = std::move(lock);
     return 0;
@@ -85,14 +116,25 @@ void PosixMountedDrive::Start(std::vector<std::vector<uint8_t>>& records, bool d
       if (kind_ == FileSystemKind::Unknown)
         throw MountError("partition " + std::to_string(options_.Partition) +
                          " holds no file system this command recognises; see --raw");
-      files.push_back({std::to_string(options_.Partition) + ".img", disks_[0].get()});
       // Without a vfat driver the FAT disk file itself goes on the mount point, for mtools.
       if (kind_ != FileSystemKind::Fat || KernelHasFileSystem("vfat")) {
         fuseAt = runtime_ + "/disk";
         std::filesystem::create_directories(fuseAt);
       }
+      const bool layerHidden = fuseAt != options_.MountPoint;
+      files.push_back({layerHidden ? LayerFileName(options_.Source, options_.Partition)
+                                   : std::to_string(options_.Partition) + ".img",
+                       disks_[0].get()});
     }
-    fuse_ = std::make_unique<FuseDisk>(files, fuseAt);
+    FuseDiskOptions fuseOptions{.Debug = options_.Debug};
+    if (!options_.Source.empty()) fuseOptions.FsName = options_.Source;
+    // Only the disk files users see take their owner and reach: the hidden layer is root's.
+    if (fuseAt == options_.MountPoint) {
+      fuseOptions.AllowOther = options_.AllowOther;
+      fuseOptions.Ownership = options_.Ownership;
+    }
+    fuseAt_ = fuseAt;
+    fuse_ = std::make_unique<FuseDisk>(files, fuseAt, fuseOptions);
     {
       std::lock_guard<std::mutex> running(endMutex_);
       sessionRunning_ = true;
@@ -104,10 +146,17 @@ void PosixMountedDrive::Start(std::vector<std::vector<uint8_t>>& records, bool d
       ended_.notify_all();
     });
     if (fuseAt != options_.MountPoint) {
-      MountFileSystem(kind_, fuseAt + "/" + files[0].Name, options_.MountPoint, options_.AllowExec);
+      MountFileSystem(kind_, fuseAt + "/" + files[0].Name, options_.MountPoint, options_.AllowExec,
+                      options_.Ownership.MountOptionText());
       fileSystemMounted_ = true;
       watcher_->FileSystemMounted();
+      tableWatch_ = std::make_unique<MountTableWatch>();
+      tableThread_ = std::thread([this] { ReleaseWhenFileSystemGone(); });
     }
+    WriteMountInfo(runtime_, {options_.MountPoint, options_.Source, diskFilesOnly ? 0 : options_.Partition,
+                              diskFilesOnly       ? "disk files"
+                              : fileSystemMounted_ ? FileSystemName(kind_)
+                                                   : "FAT disk file"});
   } catch (...) {
     TakeDown();
     throw;
@@ -132,10 +181,13 @@ int PosixMountedDrive::Unmount() {
 // Top down: the file system, the FUSE layer and its thread, the disks, the runtime folder;
 // the watcher last, so that a crash half way still gets cleaned up.
 void PosixMountedDrive::TakeDown() {
+  if (tableWatch_) tableWatch_->Stop();
+  if (tableThread_.joinable()) tableThread_.join();
+  tableWatch_.reset();
   // A busy file system goes lazily: it stays readable to whoever holds it only until the FUSE
   // connection under it is aborted, which must be, or the session would wait for them forever.
   bool lazy = false;
-  if (fileSystemMounted_ && MountAt(options_.MountPoint) && !UnmountPath(options_.MountPoint)) {
+  if (fileSystemMounted_ && OurFileSystemAtMountPoint() && !UnmountPath(options_.MountPoint)) {
     RunProgram({"umount", "-l", options_.MountPoint});
     lazy = true;
   }
@@ -150,6 +202,27 @@ void PosixMountedDrive::TakeDown() {
   watcher_.reset();
   lock_.reset();
   mounted_ = false;
+}
+
+bool PosixMountedDrive::OurFileSystemAtMountPoint() const {
+  const std::optional<MountEntry> top = MountAt(options_.MountPoint);
+  return top && ServedFromRuntime(*top, runtime_);
+}
+
+// A plain umount of the mount point leaves the FUSE layer serving nobody. Once the file system
+// is off the mount point and has let go of its disk file, the layer unmounts without force and
+// the session ends; while a lazily unmounted one is still in use, that unmount fails and its
+// users keep reading.
+void PosixMountedDrive::ReleaseWhenFileSystemGone() {
+  int timeout = 0;
+  while (tableWatch_->Wait(timeout)) {
+    if (OurFileSystemAtMountPoint()) {
+      timeout = -1;
+      continue;
+    }
+    if (umount2(fuseAt_.c_str(), 0) == 0 || errno == EINVAL || errno == ENOENT) return;
+    timeout = kReleasePollMs;
+  }
 }
 
 void PosixMountedDrive::WaitForEnd() {

@@ -15,10 +15,12 @@
 #include <vector>
 
 #include "file_system_mount.h"
+#include "mount_options.h"
 #include "mounted_drive.h"
 
 class FuseDisk;
 class MountedDisk;
+class MountTableWatch;
 class MountWatcher;
 class RuntimeLock;
 
@@ -27,6 +29,11 @@ struct PosixDriveOptions {
   int Partition = 1;          // names the disk file: "1.img"
   bool AllowExec = false;     // programs on the file system may run (never set-user-ID, never devices)
   bool CheckDigests = true;   // false: blocks are served without comparing their digests
+  std::string Source{};       // the image as named to the user: the mount table's source, harvesta mounts
+  FileOwnership Ownership{};  // owner and modes of the disk files and of NTFS and FAT files
+  bool AllowOther = false;    // users other than root may enter a FUSE layer on the mount point
+  bool RequireEmpty = false;  // Claim refuses a mount point that has files in it
+  bool Debug = false;         // the FUSE layer's requests and replies on stderr
 };
 
 class PosixMountedDrive : public MountedDrive {
@@ -54,9 +61,11 @@ class PosixMountedDrive : public MountedDrive {
   std::string Root() const override { return options_.MountPoint; }
 
   // Returns when the FUSE session has ended: after Unmount, or when its layer was unmounted
-  // from outside (Unmount then takes down what is left).
+  // from outside (Unmount then takes down what is left). The file system unmounted from outside
+  // ends it too, once nothing holds the file system any more (umount -l waits for its users).
   void WaitForEnd();
 
+  const PosixDriveOptions& Options() const { return options_; }
   FileSystemKind Kind() const { return kind_; }
   // Whether a file system is mounted on the mount point; not with MountDiskFiles, nor for a FAT
   // partition when the kernel has no vfat driver (its disk file is then on the mount point).
@@ -67,6 +76,8 @@ class PosixMountedDrive : public MountedDrive {
   int Begin(std::vector<std::vector<uint8_t>>& records, bool diskFilesOnly, MountFailure& failure);
   void Start(std::vector<std::vector<uint8_t>>& records, bool diskFilesOnly);
   void TakeDown();
+  bool OurFileSystemAtMountPoint() const;
+  void ReleaseWhenFileSystemGone();
 
   PosixDriveOptions options_;
   std::string runtime_;
@@ -75,6 +86,9 @@ class PosixMountedDrive : public MountedDrive {
   std::vector<std::unique_ptr<MountedDisk>> disks_;
   std::unique_ptr<FuseDisk> fuse_;
   std::thread session_;
+  std::string fuseAt_;
+  std::unique_ptr<MountTableWatch> tableWatch_;
+  std::thread tableThread_;
   FileSystemKind kind_ = FileSystemKind::Unknown;
   bool fileSystemMounted_ = false;
   bool mounted_ = false;

@@ -43,6 +43,26 @@ bool ProcessIdentity(pid_t pid, std::string* name, uint64_t* startTime) {
   return bool(fields >> *startTime);
 }
 
+// One value a line: a path may hold a newline or a backslash.
+std::string Escaped(const std::string& text) {
+  std::string escaped;
+  for (char c : text) escaped += c == '\\' ? "\\\\" : c == '\n' ? "\\n" : std::string(1, c);
+  return escaped;
+}
+
+std::string Unescaped(const std::string& text) {
+  std::string plain;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\\' && i + 1 < text.size()) {
+      plain += text[i + 1] == 'n' ? '\n' : text[i + 1];
+      ++i;
+    } else {
+      plain += text[i];
+    }
+  }
+  return plain;
+}
+
 }  // namespace
 
 std::string RuntimeFolder(const std::string& mountPoint) {
@@ -54,9 +74,18 @@ std::string RuntimeFolder(const std::string& mountPoint) {
   return std::string(kBase) + "/" + name;
 }
 
+std::vector<std::string> RuntimeFolders() {
+  std::vector<std::string> folders;
+  std::error_code error;
+  for (const std::filesystem::directory_entry& entry : std::filesystem::directory_iterator(kBase, error))
+    if (entry.is_directory(error) && !entry.is_symlink(error)) folders.push_back(entry.path().string());
+  return folders;
+}
+
 void RemoveRuntime(const std::string& runtime) {
   std::error_code ignored;
   std::filesystem::remove(runtime + "/pid", ignored);
+  std::filesystem::remove(runtime + "/mount", ignored);
   std::filesystem::remove(runtime + "/disk", ignored);  // empty mount point folder
   std::filesystem::remove(runtime, ignored);
 }
@@ -105,4 +134,26 @@ std::optional<pid_t> LiveDaemon(const std::string& runtime) {
   if (!ProcessIdentity(pid_t(pid), &name, &startTime) || startTime != recordedStart || name != "harvesta")
     return std::nullopt;
   return pid_t(pid);
+}
+
+void WriteMountInfo(const std::string& runtime, const MountInfo& info) {
+  std::ofstream(runtime + "/mount") << Escaped(info.MountPoint) << '\n'
+                                    << Escaped(info.Image) << '\n'
+                                    << info.Partition << '\n'
+                                    << Escaped(info.Contents) << '\n';
+}
+
+std::optional<MountInfo> ReadMountInfo(const std::string& runtime) {
+  std::ifstream file(runtime + "/mount");
+  std::string point, image, partition, contents;
+  if (!std::getline(file, point) || !std::getline(file, image) || !std::getline(file, partition) ||
+      !std::getline(file, contents))
+    return std::nullopt;
+  MountInfo info{Unescaped(point), Unescaped(image), 0, Unescaped(contents)};
+  try {
+    info.Partition = std::stoi(partition);
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+  return info;
 }

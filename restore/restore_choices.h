@@ -19,6 +19,9 @@ struct RestoreChoices {
   // A drive root such as "E:\": its first character is the destination letter, its first two
   // name the drive in messages and for formatting.
   std::string Destination;
+  // How the destination is named where a drive letter means nothing ("/dev/sdb1"): in the
+  // messages and to the formatter. Empty: "drive E:" and "E:".
+  std::string DestinationName;
   bool Format = false;
   int FileSystemIndex = kFileSystemNtfs;
   std::string FileSystemName = "NTFS";  // handed to the formatter as it is

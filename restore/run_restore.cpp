@@ -80,6 +80,12 @@ class MountedRun {
     return choices_.Destination.empty() ? '\0' : choices_.Destination[0];
   }
   std::string DriveName() const { return choices_.Destination.substr(0, 2); }
+  std::string FormatName() const {
+    return choices_.DestinationName.empty() ? DriveName() : choices_.DestinationName;
+  }
+  std::string ShownName() const {
+    return choices_.DestinationName.empty() ? "drive " + DriveName() : choices_.DestinationName;
+  }
 
   // The user has been told why, or has declined.
   int Stop() {
@@ -100,7 +106,7 @@ class MountedRun {
       ui.ShowMessage("The volume is too big for FAT32, please use NTFS.");
       return false;
     }
-    if (!ui.Ask("All data on drive " + DriveName() + " will be lost! Proceed with format?"))
+    if (!ui.Ask("All data on " + ShownName() + " will be lost! Proceed with format?"))
       return false;
 
     PhaseWaitWindow wait(ui, "Formatting...");
@@ -110,7 +116,7 @@ class MountedRun {
       if (!ui.Ask("The volume is currently in use. To force a format click 'Yes'.")) return false;
       steps_.Volumes.LockAndDismountVolume(devicePath, true);
     }
-    const int formatted = steps_.Volumes.FormatVolume(DriveName(), found_.Partition->Volume.Label,
+    const int formatted = steps_.Volumes.FormatVolume(FormatName(), found_.Partition->Volume.Label,
                                                       choices_.FileSystemName,
                                                       ClusterSizeBytes(choices_.ClusterIndex));
     wait.Close();

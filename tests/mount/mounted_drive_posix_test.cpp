@@ -5,16 +5,19 @@
 #include "mounted_drive_posix.h"
 
 #include <fcntl.h>
+#include <sys/mount.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
+#include <thread>
 
 #include "mount_fixtures.h"
 #include "mount_table.h"
@@ -131,6 +134,34 @@ TEST_F(PosixMountedDriveTest, LosingTheDriveUnmountsEvenWhenBusy) {
   // finishes on its own time.
   for (int i = 0; i < 100 && !Left().empty(); ++i) usleep(50000);
   EXPECT_EQ(Left(), std::vector<std::string>{});
+}
+
+// What a plain umount does: the daemon's wait ends, at once when nobody uses the file system,
+// and after a lazy unmount only once its last user let go, who reads on until then.
+TEST_F(PosixMountedDriveTest, AnUnmountFromOutsideEndsTheWaitOnceNothingHoldsIt) {
+  for (const bool lazy : {false, true}) {
+    SCOPED_TRACE(lazy ? "lazy" : "plain");
+    std::unique_ptr<PosixMountedDrive> drive = Mounted();
+    const int open = lazy ? ::open((mountPoint_ + "/notes/greeting.txt").c_str(), O_RDONLY) : -1;
+    ASSERT_EQ(umount2(mountPoint_.c_str(), lazy ? MNT_DETACH : 0), 0);
+    std::atomic<bool> ended = false;
+    std::thread waiter([&] {
+      drive->WaitForEnd();
+      ended = true;
+    });
+    if (lazy) {
+      usleep(600000);  // more than one look of the drive at its disk file
+      EXPECT_FALSE(ended) << "ended while the file system was still in use";
+      char bytes[sizeof(kGreeting)] = {};
+      EXPECT_EQ(pread(open, bytes, sizeof(bytes) - 1, 0), ssize_t(sizeof(kGreeting) - 1));
+      EXPECT_STREQ(bytes, kGreeting);
+      close(open);
+    }
+    waiter.join();
+    EXPECT_EQ(drive->Unmount(), 0);
+    for (int i = 0; i < 100 && !Left().empty(); ++i) usleep(50000);
+    EXPECT_EQ(Left(), std::vector<std::string>{});
+  }
 }
 
 TEST_F(PosixMountedDriveTest, FailedMountLeavesNothing) {

@@ -151,6 +151,17 @@ TEST_F(RunRestoreTest, FollowsTheDecisionTable) {
               kFormatting,
               {"| format F: 'System' NTFS 512", "wait closed", "boot status F:", "unmount E:"}}),
        1, kFinished, "Complete"},
+      {"a destination named by its device: the question and the formatter get the name",
+       [](RunCase& c) {
+         Format(c);
+         c.Choices.DestinationName = "/dev/sdb1";
+       },
+       Lines({{kPassword, kMount,
+               "ask All data on /dev/sdb1 will be lost! Proceed with format? -> Yes"},
+              kFormatting,
+              {"| format /dev/sdb1 'System' NTFS 4096", "wait closed", "boot status F:",
+               "unmount E:"}}),
+       1, kFinished, "Complete"},
       {"FAT32 of exactly 32 GiB is formatted; a lock that did not open is not asked about",
        [](RunCase& c) {
          Fat32(c);
