@@ -35,10 +35,7 @@ cleanup() {
   rm -rf "$work" "$copy"
 }
 trap cleanup EXIT
-# shellcheck disable=SC1091  # checked on its own
-. "$(dirname "$0")/real_tree.sh"
-
-# shellcheck source=/dev/null  # bench_lib.sh: seconds, median
+# shellcheck source=/dev/null  # bench_lib.sh: seconds, median, real_tree
 source "$(dirname "$0")/bench_lib.sh"
 drop_caches() { sync; echo 3 > /proc/sys/vm/drop_caches; }
 # prepare cold|warm FILE: the state the next run starts from.

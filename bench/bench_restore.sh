@@ -7,7 +7,8 @@
 # the times.
 #
 # The source: a 512 MiB mkntfs volume holding a few hundred MiB of this machine's binaries and
-# text (real_tree.sh, as bench_mount.sh builds it), imaged stored and AES-256 compressed. The
+# text (bench_lib.sh's real_tree, as bench_mount.sh builds it), imaged stored and AES-256
+# compressed. The
 # destination: the partition of a loop disk (MBR, 1 MiB) in /dev/shm. A run is everything a
 # restore does: the format (mkntfs, as harvesta runs it), the source's mount, the copy, the
 # junctions, the unmounts (ntfs-3g has written everything out when it ends). One uncounted run
@@ -33,21 +34,22 @@ cleanup() {
   rm -rf "$work" "$shm"
 }
 trap cleanup EXIT
-# shellcheck disable=SC1091  # checked on its own
-. "$(dirname "$0")/real_tree.sh"
+# shellcheck source=/dev/null  # bench_lib.sh: median, real_tree
+source "$(dirname "$0")/bench_lib.sh"
 
 # ntfs-3g may go on writing for a moment after umount returns.
 unmount() {
   umount "$1"
   while pgrep -f "ntfs-3g .* $1\$" >/dev/null; do sleep 0.05; done
 }
-seconds() {
+# checked_seconds COMMAND...: as seconds, but a run that fails ends the benchmark: it must not
+# count as a fast one.
+checked_seconds() {
   local start
   start=$(date +%s.%N)
   "$@" >/dev/null 2>"$work/last-error" || { echo "failed: $*: $(cat "$work/last-error")" >&2; exit 1; }
   echo "$(date +%s.%N) - $start" | bc
 }
-median() { printf '%s\n' "$@" | sort -g | sed -n "$(( ($# + 1) / 2 ))p"; }
 
 echo "building the source volume..."
 truncate -s 512M "$work/tree.ntfs"
@@ -84,14 +86,14 @@ stored() { restore stored; }
 aes() { restore aes; }
 
 # One run of each first, not counted: the first runs pay for cold caches (the tree, the tools).
-for name in anchor stored aes; do seconds "$name" >/dev/null; done
+for name in anchor stored aes; do checked_seconds "$name" >/dev/null; done
 declare -A runs
 for (( round = 0; round < rounds; round++ )); do
   cases=(anchor stored aes)
   for (( i = 0; i < ${#cases[@]}; i++ )); do
     name=${cases[(i + round) % ${#cases[@]}]}
     cat "$work/tree.ntfs" "$work"/*.qvimg >/dev/null
-    runs[$name]+="$(seconds "$name") "
+    runs[$name]+="$(checked_seconds "$name") "
   done
   echo "round $((round + 1)): anchor ${runs[anchor]}| stored ${runs[stored]}| aes ${runs[aes]}"
 done
