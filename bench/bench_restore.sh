@@ -8,9 +8,8 @@
 #
 # The source: a 512 MiB mkntfs volume holding a few hundred MiB of this machine's binaries and
 # text (bench_lib.sh's real_tree, as bench_mount.sh builds it), imaged stored and AES-256
-# compressed. The
-# destination: the partition of a loop disk (MBR, 1 MiB) in /dev/shm. A run is everything a
-# restore does: the format (mkntfs, as harvesta runs it), the source's mount, the copy, the
+# compressed. The destination: the partition of a loop disk (MBR, 1 MiB) in /dev/shm. A run is
+# everything a restore does: the format (mkntfs, as harvesta runs it), the source's mount, the copy, the
 # junctions, the unmounts (ntfs-3g has written everything out when it ends). One uncounted run
 # of each case warms up; then ROUNDS (default 5) interleaved rounds, the order of the cases
 # rotated by round; the image files and the volume are read once before every run, so every
