@@ -8,6 +8,7 @@
 # root or FUSE, or 1 when HARVESTA_REQUIRE_MOUNTS is set.
 set -euo pipefail
 harvesta=$(realpath "$1")
+bytes=$(dirname "$(realpath "$0")")/restore_bytes.py
 if ! { [ "$(id -u)" = 0 ] && [ -c /dev/fuse ]; }; then
   echo "needs root and /dev/fuse"
   [ -n "${HARVESTA_REQUIRE_MOUNTS:-}" ] && exit 1
@@ -85,63 +86,23 @@ nothing_mounted() {
   done
 }
 
-blobs() {  # blobs junction TARGET | blobs acl: setfattr values (0x...)
-  python3 - "$@" <<'PY'
-import struct, sys
-def sid(text):
-    parts = text.split("-")[1:]
-    revision, authority, subs = int(parts[0]), int(parts[1]), [int(p) for p in parts[2:]]
-    return struct.pack("<BB", revision, len(subs)) + authority.to_bytes(6, "big") + b"".join(struct.pack("<I", s) for s in subs)
-if sys.argv[1] == "junction":
-    sub, prn = ("\\??\\" + sys.argv[2]).encode("utf-16-le"), sys.argv[2].encode("utf-16-le")
-    body = struct.pack("<HHHH", 0, len(sub), len(sub) + 2, len(prn)) + sub + b"\0\0" + prn + b"\0\0"
-    print("0x" + (struct.pack("<IHH", 0xA0000003, len(body), 0) + body).hex())
-else:
-    # Owner Administrators, group SYSTEM, a protected DACL: Everyone may read, a domain user
-    # may not write, SYSTEM has full control.
-    aces = [(1, 0x00020000 | 0x0002, "S-1-5-21-1004336348-1177238915-682003330-1001"),
-            (0, 0x00120089, "S-1-1-0"), (0, 0x001F01FF, "S-1-5-18")]
-    body = b"".join(struct.pack("<BBHI", kind, 0, 8 + len(sid(s)), mask) + sid(s) for kind, mask, s in aces)
-    dacl = struct.pack("<BBHHH", 2, 0, 8 + len(body), len(aces), 0) + body
-    owner, group = sid("S-1-5-32-544"), sid("S-1-5-18")
-    header = 20
-    sd = struct.pack("<BBHIIII", 1, 0, 0x8000 | 0x1000 | 0x0004, header, header + len(owner), 0,
-                     header + len(owner) + len(group)) + owner + group + dacl
-    print("0x" + sd.hex())
-PY
-}
-
-# The boot configuration store: two device references of the imaged partition between filler.
-write_bcd() {
-  python3 - "$1" "$image_start" "$signature" <<'PY'
-import struct, sys
-reference = struct.pack("<Q", int(sys.argv[2])) + b"\x06" * 16 + struct.pack("<I", int(sys.argv[3]))
-open(sys.argv[1], "wb").write(b"regf" + b"\x11" * 300 + reference + b"\x22" * 77 + reference + b"\x33" * 40)
-PY
-}
-
 # The source volume, made through ntfs-3g, with boot code of its own in its boot area.
 "$(dirname "$0")/../../scripts/make-test-volume" ntfs "$work/src.vol" 48
 ntfs-3g "$work/src.vol" "$ref"
 mkdir -p "$ref/Boot" "$ref/Windows" "$ref/Data/inner" "$ref/many"
-write_bcd "$ref/Boot/BCD"
+"$bytes" bcd "$ref/Boot/BCD" "$image_start" "$signature"
 printf '\x02\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00' >"$ref/Windows/bootstat.dat"
 printf 'kept\n' >"$ref/Data/inner/kept.txt"
 for i in $(seq 1 1500); do printf 'small file %s\n' "$i" >"$ref/many/f$i.txt"; done
 setfattr -n user.Summary -v 'a second stream' "$ref/Data/inner/kept.txt"
-setfattr -n system.ntfs_acl -v "$(blobs acl)" "$ref/Data/inner/kept.txt"
-setfattr -n system.ntfs_acl -v "$(blobs acl)" "$ref/Data"
+setfattr -n system.ntfs_acl -v "$("$bytes" acl)" "$ref/Data/inner/kept.txt"
+setfattr -n system.ntfs_acl -v "$("$bytes" acl)" "$ref/Data"
 setfattr -n system.ntfs_attrib_be -v 0x00000027 "$ref/Windows/bootstat.dat"  # ro, hidden, system, archive
 mkdir "$ref/ToData" "$ref/ToOtherDrive"
-setfattr -h -n system.ntfs_reparse_data -v "$(blobs junction 'C:\Data')" "$ref/ToData"
-setfattr -h -n system.ntfs_reparse_data -v "$(blobs junction 'E:\Elsewhere\Target')" "$ref/ToOtherDrive"
+setfattr -h -n system.ntfs_reparse_data -v "$("$bytes" junction 'C:\Data')" "$ref/ToData"
+setfattr -h -n system.ntfs_reparse_data -v "$("$bytes" junction 'E:\Elsewhere\Target')" "$ref/ToOtherDrive"
 umount "$ref"
-python3 - "$work/src.vol" <<'PY'
-import sys
-with open(sys.argv[1], "r+b") as f:
-    f.seek(84); f.write(bytes((i * 7 + 1) % 251 for i in range(84, 510)))
-    f.seek(512); f.write(bytes((i * 13 + 5) % 253 for i in range(512, 8192)))
-PY
+"$bytes" boot-code "$work/src.vol"
 
 "$harvesta" make-image -p "$work/src.vol,start=$image_start,label=SYSTEM" --signature "$signature" \
   --compression 2 --method byte-tokens --password "$HARVESTA_PASSWORD" --cipher 3 "$work/img.qvimg" >/dev/null
@@ -178,24 +139,13 @@ ntfs-3g -o ro "$work/src.vol" "$ref"
 ntfs-3g -o ro "$part" "$dst"
 diff <(manifest "$ref") <(manifest "$dst") >"$work/diff" || fail "restored tree differs: $(head -40 "$work/diff")"
 [ "$(readlink "$dst/ToData")" = "$dst/Data" ] || fail "junction to its own volume: $(readlink "$dst/ToData")"
-python3 - "$dst/Boot/BCD" "$new_start" "$signature" <<'PY' || fail "boot configuration not rewritten"
-import struct, sys
-data = open(sys.argv[1], "rb").read()
-reference = struct.pack("<Q", int(sys.argv[2])) + b"\x06" * 16 + struct.pack("<I", int(sys.argv[3]))
-sys.exit(0 if data.count(reference) == 2 else 1)
-PY
+"$bytes" bcd-names "$dst/Boot/BCD" "$new_start" "$signature" || fail "boot configuration not rewritten"
 [ "$(od -An -tx1 -j11 -N1 "$dst/Windows/bootstat.dat" | tr -d ' ')" = 01 ] || fail "bootstat.dat byte 11"
 umount "$dst" "$ref"
 [ "$(od -An -tu4 -j440 -N4 "$disk" | tr -d ' ')" = "$signature" ] || fail "disk signature"
 [ "$(od -An -tx1 -j446 -N1 "$disk" | tr -d ' ')" = 80 ] || fail "partition not marked active"
-python3 - "$work/src.vol" "$part" <<'PY' || fail "boot area is not the image's code under the destination's parameters"
-import struct, sys
-source = open(sys.argv[1], "rb").read(8192)
-destination = open(sys.argv[2], "rb").read(8192)
-hidden = struct.unpack_from("<I", destination, 28)[0]
-ok = source[:11] == destination[:11] and source[84:] == destination[84:] and hidden == 2048
-sys.exit(0 if ok else 1)
-PY
+"$bytes" boot-area "$work/src.vol" "$part" ||
+  fail "boot area is not the image's code under the destination's parameters"
 echo "ok: restore --format ntfs --bootable"
 
 # Refusals: nothing is written, and the reason is given.
@@ -265,15 +215,7 @@ echo "ok: Ctrl-C"
 # A damaged stored block: the run fails and names the file it could not read.
 "$harvesta" make-image -p "$work/src.vol" --compression 0 "$work/plain.qvimg" >/dev/null
 ntfs-3g -o ro "$work/src.vol" "$ref"
-python3 - "$work/plain.qvimg" "$ref/data/large.bin" <<'PY' || fail "damage: large.bin not found in the image"
-import sys
-image = bytearray(open(sys.argv[1], "rb").read())
-content = open(sys.argv[2], "rb").read()
-at = image.find(content[3000000:3000064])
-if at < 0: sys.exit(1)
-image[at + 10] ^= 0x55
-open(sys.argv[1], "wb").write(image)
-PY
+"$bytes" damage "$work/plain.qvimg" "$ref/data/large.bin" || fail "damage: large.bin not found in the image"
 umount "$ref"
 status=0
 restore "$work/plain.qvimg" --partition 1 --to "$work/folder" >"$work/out" 2>"$work/err" || status=$?
