@@ -35,8 +35,7 @@ cleanup() {
   rm -rf "$work" "$copy"
 }
 trap cleanup EXIT
-
-# shellcheck source=/dev/null  # bench_lib.sh: seconds, median
+# shellcheck source=/dev/null  # bench_lib.sh: seconds, median, real_tree
 source "$(dirname "$0")/bench_lib.sh"
 drop_caches() { sync; echo 3 > /proc/sys/vm/drop_caches; }
 # prepare cold|warm FILE: the state the next run starts from.
@@ -147,10 +146,7 @@ if [ "$sections" != raw ]; then
   truncate -s 512M "$work/tree.ntfs"
   mkntfs -F -Q -q -L BENCH "$work/tree.ntfs" >/dev/null 2>&1
   ntfs-3g "$work/tree.ntfs" "$work/vol"
-  # Regular files, in path order, until 320 MiB: the same tree from one run to the next.
-  find /usr/lib /usr/share/doc -xdev -type f -size -32M -printf '%s\t%p\n' 2>/dev/null | sort -t$'\t' -k2 |
-    awk -F'\t' -v limit=$((320 << 20)) '$1 + total <= limit { total += $1; print $2 }' |
-    rsync -a --files-from=- / "$work/vol/"
+  real_tree "$work/vol"
   echo "tree: $(find "$work/vol" -type f | wc -l) files, $(du -sm "$work/vol" | cut -f1) MiB"
   umount "$work/vol"
   "$harvesta" make-image -p "$work/tree.ntfs" "$work/stored.qvimg" >/dev/null

@@ -22,3 +22,4 @@ void AddUnmountCommand(CLI::App& app);
 void AddMountsCommand(CLI::App& app);
 void AddExportCommand(CLI::App& app);
 void AddVerifyCommand(CLI::App& app);
+void AddRestoreCommand(CLI::App& app);

@@ -77,6 +77,7 @@ int main(int argc, char** argv) {
   AddUnmountCommand(app);
   AddMountsCommand(app);
   AddExportCommand(app);
+  AddRestoreCommand(app);
   AddVerifyCommand(app);
   AddPasswordTriesOptions(app);
   app.set_version_flag("--version", "harvesta " HARVESTA_VERSION);

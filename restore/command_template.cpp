@@ -15,7 +15,11 @@ std::string ReplaceAll(std::string_view text, std::string_view placeholder,
 std::string SubstituteCommandTemplate(std::string_view commandTemplate, char virtualLetter,
                                       std::string_view destination) {
   const char root[] = {virtualLetter, ':', '\\'};
-  std::string withSource =
-      ReplaceAll(commandTemplate, "<SRC>", std::string_view(root, sizeof root));
-  return ReplaceAll(withSource, "<DST>", destination);
+  return SubstituteCommandFolders(commandTemplate, std::string_view(root, sizeof root),
+                                  destination);
+}
+
+std::string SubstituteCommandFolders(std::string_view commandTemplate, std::string_view source,
+                                     std::string_view destination) {
+  return ReplaceAll(ReplaceAll(commandTemplate, "<SRC>", source), "<DST>", destination);
 }

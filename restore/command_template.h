@@ -12,3 +12,6 @@ inline constexpr std::string_view kDefaultCommandTemplate =
 // destination text as shown. Case-sensitive; inserted text is never scanned again.
 std::string SubstituteCommandTemplate(std::string_view commandTemplate, char virtualLetter,
                                       std::string_view destination);
+// The same with the source given as a folder (on Linux, the partition's mount point).
+std::string SubstituteCommandFolders(std::string_view commandTemplate, std::string_view source,
+                                     std::string_view destination);

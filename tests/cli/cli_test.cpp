@@ -187,6 +187,29 @@ TEST_F(Cli, ListEscapesControlCharactersOfLabelsInItsTable) {
   EXPECT_EQ(nlohmann::json::parse(json.Out)["partitions"][0]["label"], "\x1b]0;owned\x07\tX");
 }
 
+// Bad usage of restore is refused before the image is opened or the target touched.
+TEST_F(Cli, RestoreRefusesBadUsage) {
+  fs::create_directories(File("folder"));
+  struct Case {
+    const char* Arguments;
+    const char* Error;
+  } cases[] = {
+      {"--to folder --cluster-size 4096", "--cluster-size needs --format\n"},
+      {"--to folder --format ntfs --cluster-size 3000",
+       "--cluster-size takes 512, 1024, 2048, 4096, 8192, 16384 or 32768\n"},
+      {"--to folder --format exfat", "--format takes ntfs or fat32\n"},
+      {"--to folder --no-bcd", "--no-active, --no-disk-id, --no-boot-sector and --no-bcd need --bootable\n"},
+      {"--to folder --bootable", "is a folder: --format and --bootable need a block device"},
+      {"--to missing-target", "missing-target"},
+  };
+  for (const Case& c : cases) {
+    Outcome run = Harvesta(std::string("restore missing.qvimg --partition 1 ") + c.Arguments);
+    EXPECT_EQ(run.Status, 2) << c.Arguments;
+    EXPECT_NE(run.Err.find(c.Error), std::string::npos) << c.Arguments << ": " << run.Err;
+    EXPECT_EQ(run.Out, "") << c.Arguments;
+  }
+}
+
 TEST_F(Cli, ListJsonGivesTheImageFilePathAsTheHostNamesIt) {
   for (const char* name : {"caf\xC3\xA9.qvimg", "caf\xE9.qvimg"}) {  // UTF-8, then not UTF-8
     ASSERT_EQ(Harvesta(std::string("make-image '") + name + "' -p b.raw").Status, 0) << name;
