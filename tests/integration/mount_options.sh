@@ -103,7 +103,7 @@ set +e
 status=$?
 set -e
 [ "$status" = 5 ] || fail "busy unmount: status $status"
-[ "$(cat "$work/out" "$work/err")" = "$mnt is busy: held by sleep (pid $holder)" ] || fail "busy: $(cat "$work/err")"
+[ "$(cat "$work/out" "$work/err")" = "harvesta: $mnt is busy: held by sleep (pid $holder)" ] || fail "busy: $(cat "$work/err")"
 mountpoint -q "$mnt" || fail "a busy mount was taken down"
 pid=$(daemon_of) runtime=$(runtime_of "$mnt")
 "$harvesta" unmount --lazy "$mnt" | grep -qF "sleep (pid $holder)" || fail "--lazy does not name the holder"
