@@ -24,6 +24,12 @@ bool IsMember(const ImageSet& set, uint16_t number) {
   return false;
 }
 
+// Offsets and lengths come from the catalogue: a hostile pair must not wrap round to a small end.
+uint64_t EndOf(uint64_t offset, uint64_t length) {
+  uint64_t end = 0;
+  return __builtin_add_overflow(offset, length, &end) ? UINT64_MAX : end;
+}
+
 // The end of the last byte the catalogue places in file `number`; 0 when its index cannot be read.
 uint64_t DataEndIn(const CImageFile& catalogue, uint16_t number) {
   uint64_t end = 0;
@@ -31,12 +37,12 @@ uint64_t DataEndIn(const CImageFile& catalogue, uint16_t number) {
     for (const auto& partition : disk->Partitions) {
       const CPartitionBlocks& blocks = partition->Blocks;
       if (blocks.RawRegionFile == number)
-        end = std::max(end, blocks.RawRegionOffset + partition->Volume.RawRegionLength());
+        end = std::max(end, EndOf(blocks.RawRegionOffset, partition->Volume.RawRegionLength()));
       std::string error;
       if (auto index = ReadBlockIndex(catalogue, blocks, &error))
         for (const BlockEntry& entry : *index)
           if (entry.FileNumber == number && (entry.LengthAndMethod & kStoredLengthMask))
-            end = std::max(end, entry.Offset + (entry.LengthAndMethod & kStoredLengthMask));
+            end = std::max(end, EndOf(entry.Offset, entry.LengthAndMethod & kStoredLengthMask));
     }
   return end;
 }
@@ -67,10 +73,11 @@ void Diagnose(LackingSetFile& lacking, const ImageSet& set, const CImageFile& ca
   const int64_t size = SeekFile(file.get(), 0, SEEK_END) == 0 ? TellFile(file.get()) : -1;
   file.reset();
   const uint64_t dataEnd = DataEndIn(catalogue, lacking.Number);
-  if (size >= 0 && dataEnd && uint64_t(size) < dataEnd + kTrailerSize) {
+  const uint64_t expected = EndOf(dataEnd, kTrailerSize);
+  if (size >= 0 && dataEnd && uint64_t(size) < expected) {
     lacking.Reason = LackingSetFile::Why::Truncated;
     lacking.Size = uint64_t(size);
-    lacking.ExpectedAtLeast = dataEnd + kTrailerSize;
+    lacking.ExpectedAtLeast = expected;
     return;
   }
   try {
